@@ -1,0 +1,36 @@
+# Lumaro III: one-command entry points.
+#   make demo   install what is missing, build, convert sample pictures
+#   make test   install what is missing, build, run the whole test suite
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test demo asan clean bench
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+demo: build
+	@bash scripts/demo $(BUILD)/bin/lumaro
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan:
+	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DLUMARO_SANITIZE=ON -DLUMARO_BUILD_UI=ON"
+
+bench: build
+	@bash bench/run $(BUILD)/bin/lumaro
+
+clean:
+	rm -rf $(BUILD) build-asan demo-out
