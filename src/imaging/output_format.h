@@ -1,0 +1,147 @@
+// The output formats: one object per format the user can choose, owning that
+// format's options, loading and storing them in its own INI section,
+// describing them in one line, and writing an image as a file of the format.
+//
+// The settings record owns one object of each class, in this order (the
+// index is the setting OutputFormat): 0 JPEG, 1 PNG, 2 TIFF, 3 BMP, 4 GIF,
+// 5 keep the source's format. Objects whose HasOptions is 1 keep their options
+// in the INI section named by Name.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class CImage;
+class CIniStore;
+struct PropertyItemList;
+
+// What the worker knows about the source of the image being written.
+struct SourceInfo {
+  int SourceFormat = 0;             // format code of the source (FormatFromExtension)
+  int NotResized = 0;               // 1 when the resize stage did not run
+  int FrameCount = 0;               // frames in the source file
+  uint32_t SourceCodecOption = 0;   // codec option of the source format after loading
+};
+
+// Format code (see ImageFormat in image.h) of a path's extension: the text
+// after the last dot of the last path component, compared case-insensitively
+// for ASCII letters. 0 for an unknown or missing extension.
+int FormatFromExtension(const std::string& path);
+
+class COutputFormat {
+ public:
+  COutputFormat(const char* name, int hasOptions, const char* extension);
+  virtual ~COutputFormat();
+  COutputFormat(const COutputFormat&) = delete;
+  COutputFormat& operator=(const COutputFormat&) = delete;
+
+  // Runs the format's option dialog through SetupHook; returns the dialog's
+  // result (1 = OK). Without a hook nothing is shown and the result is 2.
+  virtual int Setup();
+  // Read or write the options as keys of the section Name. Both return 1 for
+  // the formats with options, 0 for the others.
+  virtual int LoadOptions(CIniStore& store);
+  virtual int SaveOptions(CIniStore& store);
+  // Replaces text with the one-line summary of the options.
+  virtual void Describe(std::string& text);
+  // Writes image as a file of this format. outputBase is the output path
+  // without extension on entry and the final file name on success.
+  // Returns 0 written, 1 output not prepared (or, for the keep format, source
+  // format 0), 2 the encoder failed.
+  virtual uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+                       const PropertyItemList* items, int propertyCount,
+                       const SourceInfo& info);
+
+  // Extension this format writes, with the dot; empty for the keep format.
+  const char* Extension() const { return Ext; }
+
+  // The desktop program installs its option dialogs here; Setup calls it.
+  static std::function<int(COutputFormat&)> SetupHook;
+
+  std::string Name;
+  int HasOptions = 0;
+  std::string Message;  // scratch text for the failure message of Save
+
+ private:
+  const char* Ext;
+};
+
+class CFormatJPEG : public COutputFormat {
+ public:
+  CFormatJPEG();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+               const PropertyItemList* items, int propertyCount,
+               const SourceInfo& info) override;
+
+  int Quality = 75;               // 0..100
+  int OptimizeHuffmanCoding = 1;  // switch
+  int Smoothing = 0;              // 0 off, 1..100
+  int Progressive = 0;            // switch
+};
+
+class CFormatPNG : public COutputFormat {
+ public:
+  CFormatPNG();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+               const PropertyItemList* items, int propertyCount,
+               const SourceInfo& info) override;
+
+  int Compression = 0;  // carried through the settings; nothing writes with it
+  int Interlaced = 0;   // switch
+};
+
+class CFormatTIFF : public COutputFormat {
+ public:
+  CFormatTIFF();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+               const PropertyItemList* items, int propertyCount,
+               const SourceInfo& info) override;
+
+  // "Compression - Type": 0 none, 1 CCITT RLE, 2 CCITT fax 3, 3 CCITT fax 4,
+  // 4 LZW, 5 JPEG, 6 PackBits.
+  int CompressionType = 0;
+};
+
+class CFormatBMP : public COutputFormat {
+ public:
+  CFormatBMP();
+  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+               const PropertyItemList* items, int propertyCount,
+               const SourceInfo& info) override;
+};
+
+class CFormatGIF : public COutputFormat {
+ public:
+  CFormatGIF();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+               const PropertyItemList* items, int propertyCount,
+               const SourceInfo& info) override;
+
+  int PaletteType = 1;                 // 0 standard, 1 adaptive, 2 user palette
+  int PaletteLimitColors = 256;        // 0..256
+  int PaletteErrorDiffusion = 1;       // switch
+  std::string PaletteUserPaletteFile;  // carried through; nothing reads it
+  int CompressionType = 0;             // 0 LZW, 1 none, 2 RLE
+};
+
+class CFormatKeep : public COutputFormat {
+ public:
+  CFormatKeep();
+  void Describe(std::string& text) override;
+  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
+               const PropertyItemList* items, int propertyCount,
+               const SourceInfo& info) override;
+};
