@@ -1,0 +1,185 @@
+// The output formats' options: loading, storing, describing, and the table of
+// extensions to format codes. The writing itself lives in format_writers.cpp.
+#include "imaging/output_format.h"
+
+#include <cstdio>
+
+#include "settings/ini_store.h"
+
+std::function<int(COutputFormat&)> COutputFormat::SetupHook;
+
+namespace {
+
+const char* OnOff(int value) { return value ? "Вкл" : "Выкл"; }
+
+// Name from a table, empty for a value outside it.
+template <size_t N>
+const char* NameOf(const char* const (&names)[N], int value) {
+  return (value >= 0 && size_t(value) < N) ? names[value] : "";
+}
+
+std::string Format(const char* format, const char* text) {
+  char buf[1024];
+  std::snprintf(buf, sizeof buf, format, text);
+  return buf;
+}
+
+std::string Format(const char* format, int value) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, format, value);
+  return buf;
+}
+
+}  // namespace
+
+// ---- COutputFormat ------------------------------------------------------------
+
+COutputFormat::COutputFormat(const char* name, int hasOptions, const char* extension)
+    : Name(name), HasOptions(hasOptions), Ext(extension) {}
+
+COutputFormat::~COutputFormat() = default;
+
+int COutputFormat::Setup() {
+  if (SetupHook) return SetupHook(*this);
+  return 2;
+}
+
+int COutputFormat::LoadOptions(CIniStore&) { return 0; }
+
+int COutputFormat::SaveOptions(CIniStore&) { return 0; }
+
+void COutputFormat::Describe(std::string& text) { text = "<Нет настроек>"; }
+
+// ---- JPEG ---------------------------------------------------------------------
+
+CFormatJPEG::CFormatJPEG() : COutputFormat("JPEG", 1, ".jpg") {}
+
+int CFormatJPEG::LoadOptions(CIniStore& store) {
+  Quality = store.GetInt(Name, "Quality", 75);
+  OptimizeHuffmanCoding = store.GetBool(Name, "OptimizeHuffmanCoding", true) ? 1 : 0;
+  Smoothing = store.GetInt(Name, "Smoothing", 0);
+  Progressive = store.GetBool(Name, "Progressive", false) ? 1 : 0;
+  return 1;
+}
+
+int CFormatJPEG::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Quality", Quality);
+  store.SetBool(Name, "OptimizeHuffmanCoding", OptimizeHuffmanCoding != 0);
+  store.SetInt(Name, "Smoothing", Smoothing);
+  store.SetBool(Name, "Progressive", Progressive != 0);
+  return 1;
+}
+
+void CFormatJPEG::Describe(std::string& text) {
+  text = Format("Качество:%d%%, ", Quality);
+  text += Format("Сглаживание:%d, ", Smoothing);
+  text += Format("Хаффман:%s, ", OnOff(OptimizeHuffmanCoding));
+  text += Format("Прогрессивный:%s", OnOff(Progressive));
+}
+
+// ---- PNG ----------------------------------------------------------------------
+
+CFormatPNG::CFormatPNG() : COutputFormat("PNG", 1, ".png") {}
+
+int CFormatPNG::LoadOptions(CIniStore& store) {
+  Compression = store.GetInt(Name, "Compression", 0);
+  Interlaced = store.GetBool(Name, "Interlaced", false) ? 1 : 0;
+  return 1;
+}
+
+int CFormatPNG::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Compression", Compression);
+  store.SetBool(Name, "Interlaced", Interlaced != 0);
+  return 1;
+}
+
+void CFormatPNG::Describe(std::string& text) {
+  text = Format("Чересстрочно:%s", OnOff(Interlaced));
+}
+
+// ---- TIFF ---------------------------------------------------------------------
+
+CFormatTIFF::CFormatTIFF() : COutputFormat("TIFF", 1, ".tif") {}
+
+int CFormatTIFF::LoadOptions(CIniStore& store) {
+  CompressionType = store.GetInt(Name, "Compression - Type", 0);
+  return 1;
+}
+
+int CFormatTIFF::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Compression - Type", CompressionType);
+  return 1;
+}
+
+void CFormatTIFF::Describe(std::string& text) {
+  static const char* const kNames[] = {"Нет",  "CCITTRLE", "CCITTFAX3",     "CCITTFAX4",
+                                       "LZW", "JPEG",     "Mac (packbits)"};
+  text = Format("Сжатие:%s", NameOf(kNames, CompressionType));
+}
+
+// ---- BMP ----------------------------------------------------------------------
+
+CFormatBMP::CFormatBMP() : COutputFormat("BMP", 0, ".bmp") {}
+
+// ---- GIF ----------------------------------------------------------------------
+
+CFormatGIF::CFormatGIF() : COutputFormat("GIF", 1, ".gif") {}
+
+int CFormatGIF::LoadOptions(CIniStore& store) {
+  PaletteType = store.GetInt(Name, "Palette - Type", 1);
+  PaletteLimitColors = store.GetInt(Name, "Palette - Limit Colors", 256);
+  PaletteErrorDiffusion = store.GetBool(Name, "Palette - Error Diffusion", true) ? 1 : 0;
+  PaletteUserPaletteFile = store.GetString(Name, "Palette - User palette file", "");
+  CompressionType = store.GetInt(Name, "Compression - Type", 0);
+  return 1;
+}
+
+int CFormatGIF::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Palette - Type", PaletteType);
+  store.SetInt(Name, "Palette - Limit Colors", PaletteLimitColors);
+  store.SetBool(Name, "Palette - Error Diffusion", PaletteErrorDiffusion != 0);
+  store.SetString(Name, "Palette - User palette file", PaletteUserPaletteFile, true);
+  store.SetInt(Name, "Compression - Type", CompressionType);
+  return 1;
+}
+
+void CFormatGIF::Describe(std::string& text) {
+  static const char* const kPalettes[] = {"Стандартная", "Адаптивная", "Пользовательская"};
+  static const char* const kCompressions[] = {"LZW", "Нет", "RLE"};
+  text = Format("Палитра:%s, ", NameOf(kPalettes, PaletteType));
+  text += Format("Кол-во цветов:%d, ", PaletteLimitColors);
+  text += Format("Диффузия:%s, ", OnOff(PaletteErrorDiffusion));
+  text += Format("Сжатие:%s", NameOf(kCompressions, CompressionType));
+  if (PaletteType == 2) text += ", Файл палитры:" + PaletteUserPaletteFile;
+}
+
+// ---- keep the source's format ---------------------------------------------
+
+CFormatKeep::CFormatKeep() : COutputFormat("Не менять", 0, "") {}
+
+void CFormatKeep::Describe(std::string& text) {
+  text = "Нет настроек, запись в формат WMF и EMF не поддерживается";
+}
+
+// ---- extensions -----------------------------------------------------------------
+
+int FormatFromExtension(const std::string& path) {
+  size_t start = path.find_last_of('/');
+  start = (start == std::string::npos) ? 0 : start + 1;
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || dot < start) return 0;
+  std::string ext = path.substr(dot + 1);
+  // Only ASCII letters fold; bytes of other UTF-8 characters never match.
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  static const struct {
+    const char* ext;
+    int code;
+  } kTable[] = {{"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"png", 4},  {"ico", 5},
+                {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9}, {"wmf", 10},
+                {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12}, {"pgx", 13},
+                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}};
+  for (const auto& row : kTable)
+    if (ext == row.ext) return row.code;
+  return 0;
+}
