@@ -1,0 +1,32 @@
+// Metadata of pictures through Exiv2: EXIF/TIFF tags read as property
+// items, and JPEG and PNG outputs rewritten with the kept items and the
+// user's author, description and copyright.
+#pragma once
+
+#include <string>
+
+#include "imaging/property_items.h"
+
+// Tags written from the user's values.
+inline constexpr uint32_t kTagOrientation = 0x0112;
+inline constexpr uint32_t kTagImageDescription = 0x010E;
+inline constexpr uint32_t kTagArtist = 0x013B;
+inline constexpr uint32_t kTagCopyright = 0x8298;
+
+// Starts the metadata library; true when it is usable. The desktop program
+// and batch mode set GdiplusAvailable from it.
+bool InitMetadataSupport();
+
+// Every metadata item of the file; the count, 0 when the file has none or
+// cannot be read, -1 when metadata support is not available.
+int ReadAllProperties(const std::string& path, PropertyItemList& items);
+
+// The value of one tag of the file as text; false when the file lacks it.
+bool ReadPropertyText(const std::string& path, uint32_t tag, std::string& text);
+
+// The first item with that tag in the list, as text; false when absent.
+bool FindPropertyText(const PropertyItemList* items, int count, uint32_t tag, std::string& text);
+
+// Rewrites a written JPEG or PNG file with the items (when KeepExisting)
+// and the user's values (when UseUserComment), without re-encoding pixels.
+void WriteMetadata(const std::string& finalPath, const PropertyItemList* items, int count);

@@ -1,0 +1,45 @@
+// The resize stage: turns the dimension settings into a target size and
+// resamples the image to it.
+#pragma once
+
+class CImage;
+
+// Plain copy of the dimension settings the stage reads.
+struct ResizeOptions {
+  int PercentsOrPixels = 0;   // 0 percent, 1 pixels, 2 millimetres at a resolution
+  int Percents = 100;
+  int Width = 640;
+  int Height = 480;
+  int MaintainAspectRatio = 0;  // 0 fit, 1 exact, 2 height by width, 3 width by height
+  int ResamplingMode = 5;       // 0..6, see ResampleByMode
+  int Dpi = 1;                  // index into the resolution table
+};
+
+// Pixels per inch of a resolution index: 0 = 72, 1 = 96, 2 = 100, 3 = 200,
+// 4 = 300, 5 = 600. A negative index means 72; an index above 5 means 600.
+int DpiFromIndex(int index);
+
+// True when the stage changes the size at all (mode other than percent, or
+// a percentage other than 100).
+bool ResizeApplies(const ResizeOptions& options);
+
+// The target size for an image of width x height (after rotation). Every
+// fractional value is truncated toward zero; the fit mode holds its factor
+// in single precision (1000x500 into 700x700 gives 699x349).
+void ComputeTargetSize(const ResizeOptions& options, unsigned width, unsigned height,
+                       long& newWidth, long& newHeight);
+
+// Resamples to the given size with the resampling choice 0..6 (0 nearest,
+// 1 bilinear, 2 sharp bicubic, 3 soft bicubic, 4 B-spline, 5 Lanczos,
+// 6 Hermite; other values: Lanczos).
+bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode);
+
+// The whole stage: in millimetre mode writes the resolution into the image,
+// then resamples when ResizeApplies. Returns true when it resampled.
+bool ApplyResize(CImage& image, const ResizeOptions& options);
+
+// Millimetre and pixel conversion of the Dimensions page.
+// Millimetres -> pixels: floor(mm * ppcm * 0.1 + 0.5).
+int MillimetresToPixels(int millimetres, int dpiIndex);
+// Pixels -> millimetres in whole centimetres: floor(px / ppcm + 0.5) * 10.
+int PixelsToMillimetres(int pixels, int dpiIndex);
