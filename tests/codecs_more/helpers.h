@@ -78,14 +78,17 @@ inline RefImage RefFromCommand(const std::string& command) {
 }
 
 // The RGB pixels of a file as ImageMagick reads them (frame 0 by default).
-inline RefImage ImRgb(const std::string& file, const std::string& options = "") {
-  return RefFromCommand(std::string(ImConvert()) + " " + options + " " + Quote(file) +
-                        " -depth 8 ppm:-");
+// options go before the file name, after are applied once it is read.
+inline RefImage ImRgb(const std::string& file, const std::string& options = "",
+                      const std::string& after = "") {
+  return RefFromCommand(std::string(ImConvert()) + " " + options + " " + Quote(file) + " " +
+                        after + " -depth 8 ppm:-");
 }
 // The alpha channel of a file as ImageMagick reads it.
-inline RefImage ImAlpha(const std::string& file, const std::string& options = "") {
-  return RefFromCommand(std::string(ImConvert()) + " " + options + " " + Quote(file) +
-                        " -alpha extract -depth 8 pgm:-");
+inline RefImage ImAlpha(const std::string& file, const std::string& options = "",
+                        const std::string& after = "") {
+  return RefFromCommand(std::string(ImConvert()) + " " + options + " " + Quote(file) + " " +
+                        after + " -alpha extract -depth 8 pgm:-");
 }
 
 // Compares every pixel of image (rows from the bottom) with ref (rows from
