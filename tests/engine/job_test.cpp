@@ -1,0 +1,314 @@
+// Whole conversion jobs in-process over temporary trees, driven through the
+// job start and the worker with a recording host.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "engine/events.h"
+#include "engine/host.h"
+#include "engine/job_start.h"
+#include "engine/worker.h"
+#include "imaging/image.h"
+#include "settings/settings.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using testing_support::Quote;
+using testing_support::RunOutput;
+using testing_support::TempDir;
+
+namespace {
+
+class RecordingHost : public IConversionHost {
+ public:
+  void SetProgressRange(int low, int high) override {
+    std::lock_guard<std::mutex> l(m);
+    rangeLow = low;
+    rangeHigh = high;
+  }
+  void SetProgressCaption(const std::string& text) override {
+    std::lock_guard<std::mutex> l(m);
+    captions.push_back(text);
+  }
+  void SetFileText(const std::string& text) override {
+    std::lock_guard<std::mutex> l(m);
+    fileTexts.push_back(text);
+  }
+  void Step() override {
+    std::lock_guard<std::mutex> l(m);
+    ++steps;
+    if (stopAfterSteps > 0 && steps == stopAfterSteps) NamedEvent(kEventAbort).Set();
+  }
+  void Pump() override { ++pumps; }
+  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+    std::lock_guard<std::mutex> l(m);
+    messages.push_back({text, caption, style});
+    return (style & MB_YESNO) ? answer : IDOK;
+  }
+  int ShowInteractive(InteractiveRequest& request) override {
+    ++interactiveShown;
+    request.dontShowAgain = interactiveDontShow;
+    return interactiveResult;
+  }
+  void ConversionDone() override { ++doneCalls; }
+
+  struct Message {
+    std::string text, caption;
+    unsigned style;
+  };
+  std::mutex m;
+  int rangeLow = -1, rangeHigh = -1, steps = 0, pumps = 0, doneCalls = 0;
+  int stopAfterSteps = 0;
+  int answer = IDYES;
+  int interactiveShown = 0, interactiveResult = 2;
+  bool interactiveDontShow = false;
+  std::vector<std::string> captions, fileTexts;
+  std::vector<Message> messages;
+};
+
+void MakePicture(const std::string& path, int w, int h, int format) {
+  CImage img;
+  ASSERT_TRUE(img.Create(w, h, 24));
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = img.GetBits(y);
+    for (int x = 0; x < w; ++x) {
+      row[x * 3 + 0] = uint8_t(x * 7);
+      row[x * 3 + 1] = uint8_t(y * 5);
+      row[x * 3 + 2] = uint8_t((x + y) * 3);
+    }
+  }
+  fs::create_directories(fs::path(path).parent_path());
+  ASSERT_TRUE(img.Save(path, format)) << img.GetLastError();
+}
+
+std::vector<std::string> FilesUnder(const fs::path& root) {
+  std::vector<std::string> out;
+  if (!fs::exists(root)) return out;
+  for (auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) out.push_back(fs::relative(e.path(), root).string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string Identify(const std::string& path) {
+  return RunOutput(std::string(testing_support::ImIdentify()) + " -format '%m %wx%h' " +
+                   Quote(path) + " 2>/dev/null");
+}
+
+class JobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CSettings& s = GetSettings();
+    s.ResetToDefaults();
+    s.OutputFolder = (tmp.path() / "out").string() + "/";
+    s.OutputFormat = 1;  // PNG: lossless, fast to check
+    s.GdiplusAvailable = 0;
+    src = tmp.path() / "src";
+    fs::create_directories(src);
+  }
+
+  // Runs a job over the entries and waits for the worker.
+  JobStartResult Run(const std::vector<std::string>& entries) {
+    std::thread worker;
+    JobStartResult r = StartConversion(job, GetSettings(), entries, host, nullptr, worker);
+    if (worker.joinable()) worker.join();
+    return r;
+  }
+
+  std::string Summary() const {
+    for (auto& m : host.messages)
+      if (m.text.find("Преобразовано") == 0) return m.text;
+    return "";
+  }
+
+  TempDir tmp;
+  fs::path src;
+  RecordingHost host;
+  CConversionJob job;
+};
+
+TEST_F(JobTest, ConvertsAFolderAndReportsTheSummary) {
+  MakePicture((src / "b.bmp").string(), 40, 30, FORMAT_BMP);
+  MakePicture((src / "A.png").string(), 20, 10, FORMAT_PNG);
+  testing_support::WriteFileText((src / "notes.txt").string(), "not a picture");
+
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(FilesUnder(tmp.path() / "out"), (std::vector<std::string>{"A.png", "b.png"}));
+  EXPECT_EQ(Identify((tmp.path() / "out/b.png").string()), "PNG 40x30");
+  EXPECT_EQ(host.rangeLow, 0);
+  EXPECT_EQ(host.rangeHigh, 2);
+  EXPECT_EQ(host.steps, 2);
+  // Case-insensitive order: A before b. The caption counts files handled.
+  ASSERT_EQ(host.captions.size(), 2u);
+  EXPECT_EQ(host.captions[0], "Выполнено: 0 / 2");
+  EXPECT_EQ(host.captions[1], "Выполнено: 1 / 2");
+  EXPECT_EQ(host.fileTexts[0], (src / "A.png").string());
+  EXPECT_EQ(Summary(), "Преобразовано 2 файлов, ошибок 0, пропущено 0");
+  EXPECT_EQ(host.messages.back().caption, "Результаты конвертирования");
+  EXPECT_EQ(host.doneCalls, 1);
+  EXPECT_TRUE(NamedEvent(kEventDone).IsSet());
+  EXPECT_FALSE(NamedEvent(kEventAbort).IsSet());
+  EXPECT_EQ(job.writtenList.size(), 2u);
+}
+
+TEST_F(JobTest, EmptyListEndsWithoutSummaryAndKeepsCounters) {
+  ConvertedCount = 7;
+  ASSERT_EQ(Run({(src / "missing").string()}), JobStartResult::Started);
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(host.doneCalls, 0);
+  EXPECT_EQ(ConvertedCount.load(), 7);
+  EXPECT_TRUE(NamedEvent(kEventDone).IsSet());
+}
+
+TEST_F(JobTest, DamagedAndHostileFilesAreCountedAndTheJobGoesOn) {
+  MakePicture((src / "good.png").string(), 8, 8, FORMAT_PNG);
+  testing_support::WriteFileText((src / "broken.jpg").string(), "\xFF\xD8\xFF garbage");
+  std::vector<uint8_t> png = testing_support::ReadFileBytes((src / "good.png").string());
+  testing_support::WriteFileBytes((src / "cut.png").string(), png.data(), png.size() / 2);
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 2, пропущено 0");
+  EXPECT_EQ(host.steps, 1);
+  EXPECT_EQ(host.doneCalls, 1);
+}
+
+TEST_F(JobTest, KeptStructureWithPerFolderAndThroughNumbering) {
+  CSettings& s = GetSettings();
+  MakePicture((src / "x/a.png").string(), 4, 4, FORMAT_PNG);
+  MakePicture((src / "x/b.png").string(), 4, 4, FORMAT_PNG);
+  MakePicture((src / "y/c.png").string(), 4, 4, FORMAT_PNG);
+  s.IncludingSubfolders = 1;
+  s.KeepSubfoldersStructure = 1;
+  s.UseRename = 1;
+  s.RenamePattern = "P_##";
+  s.RenameStartFrom = 5;
+  s.RenameThrough = 1;  // every output folder numbers on its own
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  // The source's whole absolute folder is rebuilt under the output folder.
+  fs::path rebuilt = tmp.path() / "out" / fs::relative(src, "/");
+  EXPECT_EQ(FilesUnder(rebuilt),
+            (std::vector<std::string>{"x/P_05.png", "x/P_06.png", "y/P_05.png"}));
+
+  fs::remove_all(tmp.path() / "out");
+  s.RenameThrough = 0;  // one numbering through the job
+  RecordingHost second;
+  std::thread worker;
+  ASSERT_EQ(StartConversion(job, s, {src.string()}, second, nullptr, worker),
+            JobStartResult::Started);
+  worker.join();
+  EXPECT_EQ(FilesUnder(rebuilt),
+            (std::vector<std::string>{"x/P_05.png", "x/P_06.png", "y/P_07.png"}));
+}
+
+TEST_F(JobTest, BackupsOverTwoRunsAndBesideTheSource) {
+  CSettings& s = GetSettings();
+  MakePicture((src / "p.bmp").string(), 6, 6, FORMAT_BMP);
+  s.OutputFolder = "";  // beside the source: asks first
+  ASSERT_EQ(Run({(src / "p.bmp").string()}), JobStartResult::Started);
+  ASSERT_FALSE(host.messages.empty());
+  EXPECT_NE(host.messages[0].text.find("Не задана выходная директория"), std::string::npos);
+  EXPECT_TRUE(fs::exists(src / "p.png"));
+  EXPECT_FALSE(fs::exists(src / "p.bak"));
+  auto first = testing_support::ReadFileBytes((src / "p.png").string());
+
+  s.OutputFormat = 3;  // BMP over the source itself: the source is kept as p.bak
+  ASSERT_EQ(Run({(src / "p.bmp").string()}), JobStartResult::Started);
+  EXPECT_TRUE(fs::exists(src / "p.bak"));
+  s.OutputFormat = 1;
+  ASSERT_EQ(Run({(src / "p.bmp").string()}), JobStartResult::Started);
+  // The second PNG run moved the first PNG to p.bak.
+  EXPECT_EQ(testing_support::ReadFileBytes((src / "p.bak").string()), first);
+}
+
+TEST_F(JobTest, AnsweringNoToAQuestionStartsNothing) {
+  GetSettings().OutputFolder = "";
+  host.answer = IDNO;
+  NamedEvent(kEventDone).Set();
+  EXPECT_EQ(Run({src.string()}), JobStartResult::Declined);
+  EXPECT_TRUE(NamedEvent(kEventDone).IsSet());  // events untouched
+}
+
+TEST_F(JobTest, OutputFolderThatCannotBeCreatedShowsMessage145) {
+  testing_support::WriteFileText((tmp.path() / "file").string(), "x");
+  GetSettings().OutputFolder = (tmp.path() / "file/sub/").string();
+  EXPECT_EQ(Run({src.string()}), JobStartResult::FolderFailed);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text,
+            "Не удалось создать директорию " + (tmp.path() / "file/sub/").string());
+}
+
+TEST_F(JobTest, KeepFormatWritesTheSourceFormatUnderItsOwnExtension) {
+  CSettings& s = GetSettings();
+  s.OutputFormat = 5;
+  MakePicture((src / "a.Bmp").string(), 5, 3, FORMAT_BMP);
+  MakePicture((src / "b.png").string(), 5, 3, FORMAT_PNG);
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(FilesUnder(tmp.path() / "out"), (std::vector<std::string>{"a.Bmp", "b.png"}));
+  EXPECT_EQ(Identify((tmp.path() / "out/a.Bmp").string()), "BMP 5x3");
+}
+
+TEST_F(JobTest, StopIsHonouredAfterTheCurrentFile) {
+  for (int i = 0; i < 5; ++i) MakePicture((src / ("f" + std::to_string(i) + ".png")).string(), 4, 4, FORMAT_PNG);
+  host.stopAfterSteps = 2;
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(FilesUnder(tmp.path() / "out").size(), 2u);
+  EXPECT_EQ(Summary(), "Преобразовано 2 файлов, ошибок 0, пропущено 0");
+  EXPECT_EQ(host.doneCalls, 0);  // no "conversion done" after a stop
+  EXPECT_TRUE(host.messages.back().caption.empty());
+}
+
+TEST_F(JobTest, ReadOnlyTargetWithoutBackupIsOverwritten) {
+  CSettings& s = GetSettings();
+  s.Backup = 0;
+  MakePicture((src / "r.png").string(), 9, 9, FORMAT_PNG);
+  fs::create_directories(tmp.path() / "out");
+  testing_support::WriteFileText((tmp.path() / "out/r.png").string(), "old");
+  fs::permissions(tmp.path() / "out/r.png", fs::perms::owner_read | fs::perms::group_read);
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(Identify((tmp.path() / "out/r.png").string()), "PNG 9x9");
+  EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 0, пропущено 0");
+}
+
+TEST_F(JobTest, InteractiveSkipAndDoNotShowAgain) {
+  CSettings& s = GetSettings();
+  s.Interactive = 1;
+  MakePicture((src / "1.png").string(), 4, 4, FORMAT_PNG);
+  MakePicture((src / "2.png").string(), 4, 4, FORMAT_PNG);
+  host.interactiveResult = 5;  // skip
+  host.interactiveDontShow = true;
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(host.interactiveShown, 1);
+  EXPECT_EQ(s.Interactive, 0);
+  EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 0, пропущено 1");
+}
+
+TEST(JobCollection, OrderAndSupportedExtensions) {
+  TempDir tmp;
+  fs::create_directories(tmp.path() / "b/deep");
+  fs::create_directories(tmp.path() / "a");
+  for (const char* name : {"b/Z.JPG", "a/z.jpg", "b/deep/x.tiff", "b/noext", "b/x.peg", "b/y.if",
+                           "a/c.Png"})
+    testing_support::WriteFileText((tmp.path() / name).string(), "x");
+  // A link back up the tree is not followed twice.
+  fs::create_directory_symlink(tmp.path(), tmp.path() / "b/deep/loop");
+
+  auto flat = CollectJobFiles({(tmp.path() / "b").string()}, false);
+  std::vector<std::string> rel;
+  for (auto& f : flat) rel.push_back(fs::relative(f, tmp.path()).string());
+  EXPECT_EQ(rel, (std::vector<std::string>{"b/noext", "b/Z.JPG"}));
+
+  auto all = CollectJobFiles({tmp.path().string()}, true);
+  rel.clear();
+  for (auto& f : all) rel.push_back(fs::relative(f, tmp.path()).string());
+  EXPECT_EQ(rel, (std::vector<std::string>{"a/c.Png", "a/z.jpg", "b/deep/x.tiff", "b/noext",
+                                           "b/Z.JPG"}));
+}
+
+TEST(JobCollection, CaseInsensitiveComparisonFoldsCyrillic) {
+  EXPECT_EQ(ComparePathsNoCase("/Фото/A.jpg", "/фото/a.JPG"), 0);
+  EXPECT_LT(ComparePathsNoCase("/a/z.jpg", "/B/a.jpg"), 0);
+  EXPECT_LT(ComparePathsNoCase("/a", "/a/b"), 0);
+}
+
+}  // namespace
