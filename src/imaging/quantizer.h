@@ -71,7 +71,7 @@ class COctreeQuantizer {
     RGBQuad colour;
     uint64_t count;
   };
-  void Reduce();
+  bool Reduce();  // false when no node is left to merge
   static void FreeNode(OctreeNode* node);
   static void CollectLeaves(const OctreeNode* node, LeafInfo* out, uint32_t& n, uint32_t limit);
   OctreeNode* NewNode(uint32_t level);
