@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "app/batch.h"
+#ifdef LUMARO_HAVE_UI
+#include "ui/desktop.h"
+#endif
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -12,6 +15,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--convert") == 0) return RunBatchConvert(argc, argv, i + 1);
   }
-  std::fprintf(stderr, "lumaro: the desktop program is not built yet; use --convert\n");
+#ifdef LUMARO_HAVE_UI
+  return RunDesktop(argc, argv);
+#else
+  std::fprintf(stderr, "lumaro: built without the desktop program; use --convert\n");
   return 2;
+#endif
 }
