@@ -64,9 +64,11 @@ const Entry kRussian[] = {
 };
 
 using StringFn = const char* (*)(int);
+using TextFn = const char* (*)(const char*);
 std::mutex g_libraryMutex;
 void* g_library = nullptr;
 std::atomic<StringFn> g_libraryString{nullptr};
+std::atomic<TextFn> g_libraryText{nullptr};
 
 }  // namespace
 
@@ -84,6 +86,14 @@ std::string LoadResString(int id) {
   return text ? text : "";
 }
 
+std::string UiText(const char* russian) {
+  if (!russian) return std::string();
+  if (TextFn fn = g_libraryText.load()) {
+    if (const char* text = fn(russian)) return text;
+  }
+  return russian;
+}
+
 bool LoadLanguageLibrary(const std::string& programFolder) {
   std::lock_guard<std::mutex> lock(g_libraryMutex);
   if (g_library) return true;
@@ -97,12 +107,14 @@ bool LoadLanguageLibrary(const std::string& programFolder) {
   }
   g_library = handle;
   g_libraryString.store(fn);
+  g_libraryText.store(reinterpret_cast<TextFn>(dlsym(handle, kLanguageLibraryTextSymbol)));
   return true;
 }
 
 void ReleaseLanguageLibrary() {
   std::lock_guard<std::mutex> lock(g_libraryMutex);
   g_libraryString.store(nullptr);
+  g_libraryText.store(nullptr);
   if (g_library) dlclose(g_library);
   g_library = nullptr;
 }

@@ -55,7 +55,14 @@ bool LoadLanguageLibrary(const std::string& programFolder);
 void ReleaseLanguageLibrary();
 bool LanguageLibraryLoaded();
 
-// Name of the symbol the language library exports:
-//   extern "C" const char* LumaroEngString(int id);  // nullptr if unknown
+// An interface text (label, menu item, tooltip, dialog caption) in the
+// current language, given by its built-in Russian text: the English library
+// translates it, anything it lacks stays Russian.
+std::string UiText(const char* russian);
+
+// Names of the symbols the language library exports:
+//   extern "C" const char* LumaroEngString(int id);          // nullptr if unknown
+//   extern "C" const char* LumaroEngText(const char* russian);  // nullptr if unknown
 inline constexpr const char* kLanguageLibraryName = "LumaroEng.so";
 inline constexpr const char* kLanguageLibrarySymbol = "LumaroEngString";
+inline constexpr const char* kLanguageLibraryTextSymbol = "LumaroEngText";
