@@ -280,6 +280,29 @@ inline CImage MakePatternImage(int width, int height, int bpp, bool grey = false
   return img;
 }
 
+// Writes the image as a binary PPM (P6), or with withAlpha as a PAM
+// (P7, RGB_ALPHA), top row first, for the independent tools to read.
+inline bool WritePnm(const CImage& img, const std::string& path, bool withAlpha = false) {
+  if (!img.IsValid()) return false;
+  int w = img.GetWidth(), h = img.GetHeight();
+  std::string header =
+      withAlpha ? "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) +
+                      "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+                : "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  std::vector<uint8_t> data(header.begin(), header.end());
+  data.reserve(data.size() + size_t(w) * h * 4);
+  for (int y = h - 1; y >= 0; --y)
+    for (int x = 0; x < w; ++x) {
+      RGBQuad c = img.GetPixelColor(x, y, true);
+      data.push_back(c.red);
+      data.push_back(c.green);
+      data.push_back(c.blue);
+      if (withAlpha) data.push_back(c.reserved);
+    }
+  testing_support::WriteFileBytes(path, data.data(), data.size());
+  return true;
+}
+
 // Encodes img in format and decodes the result again with our codec.
 inline ::testing::AssertionResult RoundTrip(const CImage& img, int format, CImage& back,
                                             std::vector<uint8_t>* bytes = nullptr) {

@@ -1,0 +1,517 @@
+// JPEG codec over libjpeg-turbo.
+//
+// Reading: baseline, progressive and arithmetic-coded files, any chroma
+// subsampling. YCbCr and RGB files are decoded straight into the image's
+// 24-bit BGR rows; greyscale files become 8-bit images with a grey palette;
+// CMYK and YCCK files are turned into BGR (Adobe files store inverted
+// CMYK). The JFIF density gives the resolution, APP2 ICC_PROFILE markers
+// the colour profile. A truncated file decodes to what is there (libjpeg
+// fills the rest with grey) as picture viewers show it; a file that cannot
+// hold the picture its header announces is refused.
+//
+// Writing: 24-bit images as YCbCr 4:2:0, grey-palette images as greyscale,
+// other palette images expanded to BGR row by row. Codec option bits for
+// FORMAT_JPG: 0x01 baseline, 0x08 optimised Huffman tables, 0x10
+// progressive, 0x40 input smoothing with GetJpegSmoothing().
+//
+// libjpeg reports errors through error_exit, which longjmps back to the
+// function that set up the jump. Those functions keep all their state in a
+// job record owned by their caller and create no C++ objects with
+// destructors, so a jump never skips a destructor; temporary rows come from
+// libjpeg's own pools and go with jpeg_destroy_*.
+#include "imaging/codecs/jpeg.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "imaging/codecs/codec.h"
+
+namespace {
+
+// Option bits of FORMAT_JPG.
+constexpr uint32_t kJpegBaseline = 0x01;
+constexpr uint32_t kJpegOptimize = 0x08;
+constexpr uint32_t kJpegProgressive = 0x10;
+constexpr uint32_t kJpegSmoothing = 0x40;
+
+// A progressive file with more scans than this is refused: each scan makes
+// the decoder walk the whole coefficient buffer, so a small hostile file
+// could keep it busy for a very long time.
+constexpr int kMaxScans = 1000;
+
+// Error manager: error_exit formats the message into the record and jumps
+// back; warnings are counted and the first one kept, never printed.
+struct JpegErrorMgr {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+  char firstWarning[JMSG_LENGTH_MAX];
+  int warnings;
+  bool sawEof;  // the data ended early (libjpeg then inserts an EOI)
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+  JpegErrorMgr* err = reinterpret_cast<JpegErrorMgr*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  longjmp(err->jump, 1);
+}
+
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace messages
+  JpegErrorMgr* err = reinterpret_cast<JpegErrorMgr*>(cinfo->err);
+  if (err->warnings++ == 0) (*cinfo->err->format_message)(cinfo, err->firstWarning);
+  if (cinfo->err->msg_code == JWRN_JPEG_EOF) err->sawEof = true;
+  cinfo->err->num_warnings++;
+}
+
+void JpegOutputMessage(j_common_ptr) {}
+
+void InitErrorMgr(JpegErrorMgr& err) {
+  std::memset(&err, 0, sizeof err);
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = JpegErrorExit;
+  err.pub.emit_message = JpegEmitMessage;
+  err.pub.output_message = JpegOutputMessage;
+}
+
+void JpegProgress(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) {
+    JpegErrorMgr* err = reinterpret_cast<JpegErrorMgr*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message,
+                  "the file has more than %d scans", kMaxScans);
+    longjmp(err->jump, 1);
+  }
+}
+
+// ---- decoding ------------------------------------------------------------------
+
+struct DecodeJob {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  CImage* image = nullptr;
+  bool headerOnly = false;
+  int minWidth = 0;   // > 0: scaled decode
+  int minHeight = 0;
+  int width = 0;      // picture size from the header
+  int height = 0;
+  std::string error;  // set on failure
+  std::vector<uint8_t> icc;
+  JpegErrorMgr err;
+  jpeg_decompress_struct cinfo;
+  jpeg_progress_mgr progress;
+};
+
+// CMYK (possibly Adobe-inverted) to BGR, one row.
+void CmykRowToBgr(const JSAMPLE* src, uint8_t* dst, int width, bool inverted) {
+  for (int x = 0; x < width; ++x, src += 4, dst += 3) {
+    unsigned c = src[0], m = src[1], y = src[2], k = src[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    // Stored values are now 255 - ink, so colour = (255 - C)(255 - K)/255.
+    dst[0] = uint8_t((y * k + 127) / 255);
+    dst[1] = uint8_t((m * k + 127) / 255);
+    dst[2] = uint8_t((c * k + 127) / 255);
+  }
+}
+
+// Picks the smallest n/8 scale giving at least minW x minH.
+void ChooseScale(jpeg_decompress_struct& cinfo, int minW, int minH) {
+  cinfo.scale_denom = 8;
+  for (unsigned n = 1; n <= 8; ++n) {
+    cinfo.scale_num = n;
+    jpeg_calc_output_dimensions(&cinfo);
+    if (int(cinfo.output_width) >= minW && int(cinfo.output_height) >= minH) return;
+  }
+  cinfo.scale_num = 8;
+}
+
+// Runs libjpeg. All state lives in *job; no C++ object with a destructor
+// is created here, so the error jump is safe.
+bool RunDecode(DecodeJob* job) {
+  jpeg_decompress_struct& cinfo = job->cinfo;
+  InitErrorMgr(job->err);
+  cinfo.err = &job->err.pub;
+  if (setjmp(job->err.jump)) {
+    job->error.assign(job->err.message);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  job->progress.progress_monitor = JpegProgress;
+  cinfo.progress = &job->progress;
+  jpeg_mem_src(&cinfo, job->data, (unsigned long)job->size);
+  if (!job->headerOnly) jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(&cinfo, TRUE);
+  if (job->err.sawEof) {
+    // Cut before the picture data: there is nothing to show.
+    job->error = "the file is truncated";
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  job->width = int(cinfo.image_width);
+  job->height = int(cinfo.image_height);
+  if (job->headerOnly) {
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+  }
+  CImage& image = *job->image;
+  if (!image.CheckDimensions(cinfo.image_width, cinfo.image_height, nullptr)) {
+    job->error = image.GetLastError();
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  // A Huffman-coded picture needs at least one bit for every 8x8 block of
+  // its first component; a file much smaller than that lies about its size
+  // (or lost nearly everything), and decoding it would only allocate a big
+  // grey picture.
+  if (!cinfo.arith_code) {
+    uint64_t blocks = ((uint64_t(cinfo.image_width) + 7) / 8) *
+                      ((uint64_t(cinfo.image_height) + 7) / 8);
+    if (uint64_t(job->size) * 8 < blocks) {
+      job->error = "the file is too small for a " + std::to_string(cinfo.image_width) + "x" +
+                   std::to_string(cinfo.image_height) + " picture";
+      jpeg_destroy_decompress(&cinfo);
+      return false;
+    }
+  }
+
+  bool cmyk = false;
+  bool grey = false;
+  switch (cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      cinfo.out_color_space = JCS_GRAYSCALE;
+      grey = true;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo.out_color_space = JCS_CMYK;
+      cmyk = true;
+      break;
+    default:
+      cinfo.out_color_space = JCS_EXT_BGR;
+      break;
+  }
+  if (job->minWidth > 0 || job->minHeight > 0) ChooseScale(cinfo, job->minWidth, job->minHeight);
+
+  // The colour profile, before the pixels so that the markers are read.
+  JOCTET* icc = nullptr;
+  unsigned int iccLen = 0;
+  if (jpeg_read_icc_profile(&cinfo, &icc, &iccLen) && icc) {
+    bool stored = false;
+    try {
+      job->icc.assign(icc, icc + iccLen);
+      stored = true;
+    } catch (...) {
+    }
+    std::free(icc);
+    icc = nullptr;
+    if (!stored) {
+      job->error = "out of memory";
+      jpeg_destroy_decompress(&cinfo);
+      return false;
+    }
+  }
+
+  jpeg_start_decompress(&cinfo);
+  int w = int(cinfo.output_width), h = int(cinfo.output_height);
+  if (!image.CheckDimensions(w, h, nullptr) || !image.Create(w, h, grey ? 8 : 24, FORMAT_JPG)) {
+    job->error = image.GetLastError();
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  if (!job->icc.empty()) image.SetIccProfile(std::move(job->icc));
+  JSAMPARRAY cmykRow = nullptr;
+  if (cmyk)
+    cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                         JDIMENSION(w) * 4, 1);
+  bool inverted = cinfo.saw_Adobe_marker;
+  while (cinfo.output_scanline < cinfo.output_height) {
+    int y = int(cinfo.output_scanline);
+    if (cmyk) {
+      if (jpeg_read_scanlines(&cinfo, cmykRow, 1) != 1) break;
+      CmykRowToBgr(cmykRow[0], image.TopRow(y), w, inverted);
+    } else {
+      // Hand libjpeg several rows at once; each points into the image.
+      JSAMPROW rows[16];
+      int n = 0;
+      while (n < 16 && y + n < h) {
+        rows[n] = image.TopRow(y + n);
+        ++n;
+      }
+      if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(n)) == 0) break;
+    }
+  }
+  if (cinfo.density_unit == 1 || cinfo.density_unit == 2) {
+    long xd = cinfo.X_density, yd = cinfo.Y_density;
+    if (cinfo.density_unit == 2) {
+      xd = (xd * 254 + 50) / 100;
+      yd = (yd * 254 + 50) / 100;
+    }
+    if (xd > 0) image.SetXDPI(xd);
+    if (yd > 0) image.SetYDPI(yd);
+  }
+  image.SetCodecOption(cinfo.progressive_mode ? kJpegProgressive : kJpegBaseline, FORMAT_JPG);
+  image.SetType(FORMAT_JPG);
+  image.SetNumFrames(1);
+  // Warnings (a truncated file, corrupt data) do not fail the decode: the
+  // picture holds what libjpeg could recover.
+  jpeg_abort_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+bool DecodeJpegInto(CImage& image, const uint8_t* data, size_t size, int minW, int minH) {
+  if (!data || size < 4) {
+    image.SetLastError("the file is too short");
+    return false;
+  }
+  DecodeJob* job = new (std::nothrow) DecodeJob;
+  if (!job) {
+    image.SetLastError("out of memory");
+    return false;
+  }
+  job->data = data;
+  job->size = size;
+  job->image = &image;
+  job->minWidth = minW;
+  job->minHeight = minH;
+  bool ok = RunDecode(job);
+  if (!ok) image.SetLastError(job->error.empty() ? "cannot decode" : job->error);
+  delete job;
+  return ok;
+}
+
+bool JpegSniff(const uint8_t* data, size_t size) {
+  return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+bool JpegDecode(CImage& image, const uint8_t* data, size_t size) {
+  return DecodeJpegInto(image, data, size, 0, 0);
+}
+
+// ---- encoding ------------------------------------------------------------------
+
+// Destination manager appending to a vector.
+struct VectorDest {
+  jpeg_destination_mgr pub;
+  std::vector<uint8_t>* out;
+  size_t start;
+};
+
+bool GrowDest(VectorDest* d, size_t newSize) {
+  try {
+    d->out->resize(newSize);
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+void DestInit(j_compress_ptr cinfo) {
+  VectorDest* d = reinterpret_cast<VectorDest*>(cinfo->dest);
+  if (!GrowDest(d, d->start + 65536)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+  d->pub.next_output_byte = d->out->data() + d->start;
+  d->pub.free_in_buffer = d->out->size() - d->start;
+}
+
+boolean DestEmpty(j_compress_ptr cinfo) {
+  VectorDest* d = reinterpret_cast<VectorDest*>(cinfo->dest);
+  size_t used = d->out->size();
+  if (!GrowDest(d, used + (used - d->start))) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
+  d->pub.next_output_byte = d->out->data() + used;
+  d->pub.free_in_buffer = d->out->size() - used;
+  return TRUE;
+}
+
+void DestTerm(j_compress_ptr cinfo) {
+  VectorDest* d = reinterpret_cast<VectorDest*>(cinfo->dest);
+  d->out->resize(d->out->size() - d->pub.free_in_buffer);
+}
+
+struct EncodeJob {
+  const CImage* image = nullptr;
+  std::vector<uint8_t>* out = nullptr;
+  bool greyPalette = false;
+  uint8_t greyLevels[256] = {};
+  std::string error;
+  JpegErrorMgr err;
+  jpeg_compress_struct cinfo;
+  VectorDest dest;
+};
+
+bool IsGreyPalette(const CImage& image) {
+  const RGBQuad* pal = image.GetPalette();
+  if (!pal) return false;
+  for (uint32_t i = 0; i < image.GetNumColors(); ++i)
+    if (pal[i].red != pal[i].green || pal[i].green != pal[i].blue) return false;
+  return true;
+}
+
+// Expands one row of a palette image (1, 4 or 8 bits) to BGR or grey.
+void PaletteRow(const CImage& image, int yFromTop, uint8_t* dst, bool grey) {
+  const uint8_t* src = image.TopRow(yFromTop);
+  const RGBQuad* pal = image.GetPalette();
+  uint32_t n = image.GetNumColors();
+  int w = image.GetWidth(), bpp = image.GetBpp();
+  for (int x = 0; x < w; ++x) {
+    unsigned idx;
+    if (bpp == 8)
+      idx = src[x];
+    else if (bpp == 4)
+      idx = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+    else
+      idx = (src[x >> 3] >> (7 - (x & 7))) & 1;
+    RGBQuad c = idx < n ? pal[idx] : RGBQuad{};
+    if (grey) {
+      dst[x] = c.red;
+    } else {
+      dst[3 * x] = c.blue;
+      dst[3 * x + 1] = c.green;
+      dst[3 * x + 2] = c.red;
+    }
+  }
+}
+
+bool RunEncode(EncodeJob* job) {
+  jpeg_compress_struct& cinfo = job->cinfo;
+  const CImage& image = *job->image;
+  InitErrorMgr(job->err);
+  cinfo.err = &job->err.pub;
+  if (setjmp(job->err.jump)) {
+    job->error.assign(job->err.message);
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  job->dest.pub.init_destination = DestInit;
+  job->dest.pub.empty_output_buffer = DestEmpty;
+  job->dest.pub.term_destination = DestTerm;
+  job->dest.out = job->out;
+  job->dest.start = job->out->size();
+  cinfo.dest = &job->dest.pub;
+
+  int w = image.GetWidth(), h = image.GetHeight();
+  bool palette = image.GetBpp() <= 8;
+  bool grey = palette && job->greyPalette;
+  cinfo.image_width = JDIMENSION(w);
+  cinfo.image_height = JDIMENSION(h);
+  cinfo.input_components = grey ? 1 : 3;
+  cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  jpeg_set_defaults(&cinfo);  // YCbCr with 2x2 luma sampling (4:2:0)
+  jpeg_set_quality(&cinfo, image.GetJpegQuality(), TRUE);
+
+  uint32_t opt = image.GetCodecOption(FORMAT_JPG);
+  if (opt & kJpegOptimize) cinfo.optimize_coding = TRUE;
+  if (opt & kJpegProgressive) jpeg_simple_progression(&cinfo);
+  if (opt & kJpegSmoothing) cinfo.smoothing_factor = image.GetJpegSmoothing();
+
+  long xd = image.GetXDPI(), yd = image.GetYDPI();
+  cinfo.density_unit = 1;
+  cinfo.X_density = UINT16(xd < 1 ? 1 : xd > 65535 ? 65535 : xd);
+  cinfo.Y_density = UINT16(yd < 1 ? 1 : yd > 65535 ? 65535 : yd);
+
+  jpeg_start_compress(&cinfo, TRUE);
+  const std::vector<uint8_t>& icc = image.GetIccProfile();
+  if (!icc.empty()) jpeg_write_icc_profile(&cinfo, icc.data(), unsigned(icc.size()));
+
+  JSAMPARRAY tmp = nullptr;
+  if (palette)
+    tmp = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                     JDIMENSION(w) * (grey ? 1 : 3), 1);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    int y = int(cinfo.next_scanline);
+    JSAMPROW row;
+    if (palette) {
+      PaletteRow(image, y, tmp[0], grey);
+      row = tmp[0];
+    } else {
+      row = const_cast<JSAMPROW>(image.TopRow(y));
+    }
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return true;
+}
+
+bool JpegEncode(const CImage& image, std::vector<uint8_t>& out) {
+  int bpp = image.GetBpp();
+  if (bpp != 24 && bpp != 8 && bpp != 4 && bpp != 1) {
+    image.SetLastError("unsupported bit depth " + std::to_string(bpp));
+    return false;
+  }
+  if (image.GetWidth() > JPEG_MAX_DIMENSION || image.GetHeight() > JPEG_MAX_DIMENSION) {
+    image.SetLastError("a JPEG cannot be wider or taller than " +
+                       std::to_string(JPEG_MAX_DIMENSION) + " pixels");
+    return false;
+  }
+  EncodeJob* job = new (std::nothrow) EncodeJob;
+  if (!job) {
+    image.SetLastError("out of memory");
+    return false;
+  }
+  size_t start = out.size();
+  job->image = &image;
+  job->out = &out;
+  job->greyPalette = bpp <= 8 && IsGreyPalette(image);
+  bool ok = RunEncode(job);
+  if (!ok) {
+    out.resize(start);
+    image.SetLastError(job->error.empty() ? "cannot encode" : job->error);
+  }
+  delete job;
+  return ok;
+}
+
+}  // namespace
+
+bool DecodeJpegScaled(CImage& image, const uint8_t* data, size_t size, int minWidth,
+                      int minHeight) {
+  CImage fresh;
+  for (int f = 1; f < FORMAT_COUNT; ++f) fresh.SetCodecOption(image.GetCodecOption(f), f);
+  fresh.SetJpegQuality(image.GetJpegQuality());
+  fresh.SetJpegSmoothing(image.GetJpegSmoothing());
+  fresh.SetType(FORMAT_JPG);
+  if (!DecodeJpegInto(fresh, data, size, minWidth < 1 ? 1 : minWidth,
+                      minHeight < 1 ? 1 : minHeight)) {
+    image.SetLastError("JPEG: " + fresh.GetLastError());
+    return false;
+  }
+  fresh.SetFrame(image.GetFrame());
+  fresh.Transfer(image);
+  image.SetLastError(std::string());
+  return true;
+}
+
+bool ReadJpegHeader(const uint8_t* data, size_t size, int& width, int& height) {
+  if (!data || size < 4) return false;
+  DecodeJob* job = new (std::nothrow) DecodeJob;
+  if (!job) return false;
+  job->data = data;
+  job->size = size;
+  job->headerOnly = true;
+  bool ok = RunDecode(job);
+  if (ok) {
+    width = job->width;
+    height = job->height;
+  }
+  delete job;
+  return ok;
+}
+
+extern const CodecInfo kCodecJpeg = {FORMAT_JPG, "JPEG", "jpg;jpeg;jpe;jfif",
+                                     JpegSniff,  JpegDecode, JpegEncode};
