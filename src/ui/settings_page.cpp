@@ -1,0 +1,4 @@
+#include "ui/settings_page.h"
+
+CSettingsPage::CSettingsPage(const QString& title, QWidget* parent)
+    : QWidget(parent), title_(title) {}
