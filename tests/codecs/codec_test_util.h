@@ -116,13 +116,16 @@ inline bool ParsePam(const std::vector<uint8_t>& d, RefImage& out) {
 }
 
 // Decodes a file with ImageMagick (frame index given) into a RefImage.
+// With depth 16 ImageMagick hands over 16-bit samples and they are scaled
+// to 8 bits here with rounding (ImageMagick's own -depth 8 truncates).
 inline bool LoadWithImageMagick(const std::string& path, RefImage& out, int frame = 0,
-                                const std::string& extraOptions = std::string()) {
+                                const std::string& extraOptions = std::string(),
+                                int depth = 8) {
   testing_support::TempDir dir;
   std::string pam = dir / "ref.pam";
   std::string cmd = std::string(testing_support::ImConvert()) + " " +
                     testing_support::Quote(path + "[" + std::to_string(frame) + "]") + " " +
-                    extraOptions + " -depth 8 " + testing_support::Quote("pam:" + pam) +
+                    extraOptions + " -depth " + std::to_string(depth) + " " + testing_support::Quote("pam:" + pam) +
                     " 2>/dev/null";
   if (testing_support::Run(cmd) != 0) return false;
   return ParsePam(testing_support::ReadFileBytes(pam), out);
