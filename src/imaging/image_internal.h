@@ -1,0 +1,70 @@
+// Helpers shared by the image operations (image_*.cpp). Not part of the
+// image class's interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/image.h"
+
+namespace imaging_detail {
+
+// Palette index of pixel x in a packed row of 1, 4 or 8 bits per pixel.
+inline uint8_t RowIndex(const uint8_t* row, long x, int bpp) {
+  switch (bpp) {
+    case 8:
+      return row[x];
+    case 4:
+      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    default:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+  }
+}
+
+inline void SetRowIndex(uint8_t* row, long x, int bpp, uint8_t index) {
+  switch (bpp) {
+    case 8:
+      row[x] = index;
+      break;
+    case 4: {
+      uint8_t& b = row[x >> 1];
+      b = (x & 1) ? uint8_t((b & 0xF0) | (index & 0x0F)) : uint8_t((b & 0x0F) | (index << 4));
+      break;
+    }
+    default: {
+      uint8_t& b = row[x >> 3];
+      uint8_t mask = uint8_t(0x80 >> (x & 7));
+      b = (index & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
+      break;
+    }
+  }
+}
+
+// Maps colours to the nearest entry of a palette (squared RGB distance, the
+// lowest index winning ties, exactly as CImage::GetNearestIndex). The colour
+// cube is split into 32x32x32 cells; each cell lazily gets the short list of
+// entries that can be nearest for some colour inside it, so a lookup only
+// measures a few candidates. A small direct-mapped memo catches repeats.
+class CNearestColor {
+ public:
+  CNearestColor(const RGBQuad* palette, int entries);
+  uint8_t Find(uint8_t r, uint8_t g, uint8_t b);
+
+ private:
+  void BuildCell(int cell);
+
+  std::vector<uint8_t> red_, green_, blue_;
+  // Per cell: offset into candidates_ and count; count 0 = not built yet.
+  std::vector<uint32_t> cellStart_;
+  std::vector<uint16_t> cellCount_;
+  std::vector<uint8_t> candidates_;
+  std::vector<uint32_t> memoKey_;  // colour | 0x1000000 when filled
+  std::vector<uint8_t> memoIndex_;
+};
+
+// The standard palettes of DecreaseBpp: 2 entries black and white, 16 the
+// VGA colours, 256 a 6x7x6 colour cube followed by four greys.
+std::vector<RGBQuad> StandardPalette(int bits);
+
+}  // namespace imaging_detail
