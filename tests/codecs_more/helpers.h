@@ -25,7 +25,9 @@ struct RefImage {
   uint8_t at(int x, int y, int c) const { return data[(size_t(y) * width + x) * channels + c]; }
 };
 
-inline bool ParseRawPnm(const std::string& s, RefImage& ref) {
+// With anyMaxval the samples are kept as stored whatever the maxval (up to
+// 255); otherwise only maxval 255 is accepted.
+inline bool ParseRawPnm(const std::string& s, RefImage& ref, bool anyMaxval = false) {
   size_t pos = 0;
   auto number = [&](long& v) {
     while (pos < s.size() && (isspace(uint8_t(s[pos])) || s[pos] == '#')) {
@@ -46,34 +48,36 @@ inline bool ParseRawPnm(const std::string& s, RefImage& ref) {
   if (!number(w) || !number(h)) return false;
   if (kind != '4' && !number(maxval)) return false;
   ++pos;
-  ref.width = int(w);
-  ref.height = int(h);
+  RefImage r;
+  r.width = int(w);
+  r.height = int(h);
   if (kind == '4') {
-    ref.channels = 1;
+    r.channels = 1;
     size_t rowBytes = size_t((w + 7) / 8);
     if (s.size() < pos + rowBytes * h) return false;
     for (long y = 0; y < h; ++y)
       for (long x = 0; x < w; ++x) {
         bool black = (uint8_t(s[pos + y * rowBytes + x / 8]) >> (7 - x % 8)) & 1;
-        ref.data.push_back(black ? 0 : 255);
+        r.data.push_back(black ? 0 : 255);
       }
-    return true;
+  } else {
+    if ((anyMaxval ? maxval > 255 : maxval != 255) || (kind != '5' && kind != '6')) return false;
+    r.channels = kind == '5' ? 1 : 3;
+    size_t bytes = size_t(w) * h * r.channels;
+    if (s.size() < pos + bytes) return false;
+    r.data.assign(s.begin() + long(pos), s.begin() + long(pos + bytes));
   }
-  if (maxval != 255) return false;
-  ref.channels = kind == '5' ? 1 : 3;
-  size_t bytes = size_t(w) * h * ref.channels;
-  if (s.size() < pos + bytes) return false;
-  ref.data.assign(s.begin() + long(pos), s.begin() + long(pos + bytes));
+  ref = std::move(r);
   return true;
 }
 
 // Runs a command that prints a raw PNM on standard output.
-inline RefImage RefFromCommand(const std::string& command) {
+inline RefImage RefFromCommand(const std::string& command, bool anyMaxval = false) {
   RefImage ref;
   int status = 0;
   std::string out = RunOutput(command, &status);
   EXPECT_EQ(status, 0) << command;
-  EXPECT_TRUE(ParseRawPnm(out, ref)) << command;
+  EXPECT_TRUE(ParseRawPnm(out, ref, anyMaxval)) << command;
   return ref;
 }
 
