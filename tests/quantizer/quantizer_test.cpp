@@ -318,3 +318,33 @@ TEST(COctreeQuantizer, TopDownRowsAndSeveralImagesAccumulate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(COctreeQuantizer, ReadsTheImagesOwnBitmap) {
+  CImage image;
+  ASSERT_TRUE(image.Create(3, 2, 24));
+  image.SetPixelColor(0, 0, Q(255, 0, 0));
+  image.SetPixelColor(1, 1, Q(0, 0, 255));
+  COctreeQuantizer q(256, 7);
+  const void* dib = image.GetDIB();
+  ASSERT_NE(dib, nullptr);
+  ASSERT_TRUE(q.ProcessImage(dib));
+  EXPECT_EQ(q.GetLeafCount(), 3u);
+  auto t = Palette(q);
+  EXPECT_EQ(t[0], Q(0, 0, 0));
+  EXPECT_EQ(t[1], Q(0, 0, 255));
+  EXPECT_EQ(t[2], Q(255, 0, 0));
+
+  // A 4-bit image reads through its palette.
+  CImage indexed;
+  ASSERT_TRUE(indexed.Create(5, 1, 4));
+  indexed.SetPaletteColor(3, 10, 200, 30);
+  indexed.SetPixelIndex(4, 0, 3);
+  COctreeQuantizer q4(1, 8);
+  ASSERT_TRUE(q4.ProcessImage(indexed.GetDIB()));
+  auto t4 = Palette(q4);
+  EXPECT_EQ(t4[0], Q(2, 40, 6));  // one of five pixels, the others black
+}
+
+}  // namespace
