@@ -147,6 +147,15 @@ void CSettings::ResetToDefaults() {
 
 bool CSettings::SaveToFile(const std::string& path) {
   CIniStore store(path);
+  SaveToStore(store);
+  if (!store.Write()) {
+    LastError = store.GetLastError();
+    return false;
+  }
+  return true;
+}
+
+void CSettings::SaveToStore(CIniStore& store) const {
   for (const char* name : {kGeneral, kPos, kDimensions, kFlipRotate, "PNG", kMeta, kWatermarks,
                            "GIF", kInet})
     store.AddSection(name);
@@ -249,12 +258,6 @@ bool CSettings::SaveToFile(const std::string& path) {
 
   for (auto& format : OutputFormats)
     if (format->HasOptions == 1) format->SaveOptions(store);
-
-  if (!store.Write()) {
-    LastError = store.GetLastError();
-    return false;
-  }
-  return true;
 }
 
 SettingsLoadResult CSettings::LoadFromFile(const std::string& path) {
@@ -269,9 +272,22 @@ SettingsLoadResult CSettings::LoadFromFile(const std::string& path) {
     empty = !ec && size == 0;
   }
   // Read fails exactly when the model holds no section, so a file that is not
-  // a settings file gives every key its default below.
+  // a settings file gives every key its default.
   bool present = readOk && !missing && !empty;
+  LoadFromStore(store);
 
+  if (present) return SettingsLoadResult::Loaded;
+
+  Language = UserDefaultLanguage();
+  if (missing || empty) {
+    if (SaveToFile(path)) return SettingsLoadResult::Created;
+    return SettingsLoadResult::CreateFailed;
+  }
+  LastError = path + " is not a settings file (it holds no section); it was left unchanged";
+  return SettingsLoadResult::NotSettingsFile;
+}
+
+void CSettings::LoadFromStore(CIniStore& store) {
   MFx = store.GetInt(kPos, "MFx", 0);
   MFy = store.GetInt(kPos, "MFy", 0);
 
@@ -370,16 +386,20 @@ SettingsLoadResult CSettings::LoadFromFile(const std::string& path) {
 
   for (auto& format : OutputFormats)
     if (format->HasOptions == 1) format->LoadOptions(store);
+}
 
-  if (present) return SettingsLoadResult::Loaded;
-
-  Language = UserDefaultLanguage();
-  if (missing || empty) {
-    if (SaveToFile(path)) return SettingsLoadResult::Created;
-    return SettingsLoadResult::CreateFailed;
+bool CSettings::ApplySetting(const std::string& section, const std::string& key,
+                             const std::string& value) {
+  CIniStore store("");
+  SaveToStore(store);
+  int s = store.FindSection(section);
+  if (store.FindKey(s, key) < 0) {
+    LastError = "unknown setting " + section + "." + key;
+    return false;
   }
-  LastError = path + " is not a settings file (it holds no section); it was left unchanged";
-  return SettingsLoadResult::NotSettingsFile;
+  store.SetString(section, key, value, false);
+  LoadFromStore(store);
+  return true;
 }
 
 std::string CSettings::DefaultFilePath() const { return ProgramFolder + "Lumaro.ini"; }

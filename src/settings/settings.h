@@ -54,6 +54,7 @@
 
 #include "imaging/image.h"
 #include "imaging/output_format.h"
+#include "settings/ini_store.h"
 #include "plugins/filter_entry.h"
 
 // Outcome of CSettings::LoadFromFile.
@@ -90,6 +91,21 @@ class CSettings {
   std::string DefaultFilePath() const;
   bool SaveDefaultFile();
   SettingsLoadResult LoadDefaultFile();
+
+  // Sets one stored key by its section and key name (case-insensitive for
+  // A-Z) from text, with the same reading rules as a settings file, e.g.
+  // ("Dimensions", "Width", "800") or ("{GUID}", "On", "1") for a filter in
+  // the list. False, with nothing changed, for a key a settings file of this
+  // record would not hold.
+  bool ApplySetting(const std::string& section, const std::string& key,
+                    const std::string& value);
+
+  // Writes every field, the filter sections and the output formats' options
+  // into a store, in the order of a settings file.
+  void SaveToStore(CIniStore& store) const;
+  // Reads them from a store (defaults for missing keys) and reorders the
+  // filter list. The store is not changed.
+  void LoadFromStore(CIniStore& store);
 
   // The application's filter list, used by SaveToFile and LoadFromFile
   // (nullptr: no filters). The list is owned by the caller.

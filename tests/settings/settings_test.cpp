@@ -282,6 +282,37 @@ TEST_F(SettingsTest, MissingKeysTakeDefaultsAndValueRules) {
   EXPECT_EQ("44", back.GetString("Watermarks", "Font - lfItalic", ""));
 }
 
+std::unique_ptr<CFilterEntry> Filter(uint32_t id, int stored = -1) {
+  auto entry = std::make_unique<CFilterEntry>();
+  entry->Id.Data1 = id;
+  entry->Name = "filter " + std::to_string(id);
+  entry->StoredPosition = stored;
+  return entry;
+}
+
+TEST_F(SettingsTest, OneSettingFromText) {
+  CFilterList list;
+  list.push_back(Filter(1));
+  CSettings s;
+  s.SetFilterList(&list);
+  s.Height = 300;
+  EXPECT_TRUE(s.ApplySetting("dimensions", "WIDTH", "12abc"));
+  EXPECT_TRUE(s.ApplySetting("Watermarks", "On", "2"));
+  EXPECT_TRUE(s.ApplySetting("INET", "Proxy - IP", "-1062731775"));
+  EXPECT_TRUE(s.ApplySetting("GIF", "Palette - Type", "0"));
+  EXPECT_TRUE(s.ApplySetting("{00000001-0000-0000-0000-000000000000}", "On", "1"));
+  EXPECT_EQ(12, s.Width);
+  EXPECT_EQ(300, s.Height);  // the others stay
+  EXPECT_EQ(1, s.WatermarksOn);
+  EXPECT_EQ(0xC0A80001u, s.ProxyIP);
+  EXPECT_EQ(0, static_cast<CFormatGIF&>(*s.OutputFormats[4]).PaletteType);
+  EXPECT_TRUE(list[0]->Enabled);
+  EXPECT_FALSE(s.ApplySetting("Dimensions", "Widht", "1"));
+  EXPECT_FALSE(s.ApplySetting("BMP", "Quality", "1"));
+  EXPECT_FALSE(s.GetLastError().empty());
+  EXPECT_EQ(12, s.Width);
+}
+
 TEST_F(SettingsTest, FaceNameIsNotCutInsideACharacter) {
   LogFont font;
   // 16 two-byte letters: 32 bytes, one too many.
@@ -497,14 +528,6 @@ TEST_F(SettingsTest, DefaultFileBesideTheProgram) {
 }
 
 // ---- filters ---------------------------------------------------------------------
-
-std::unique_ptr<CFilterEntry> Filter(uint32_t id, int stored = -1) {
-  auto entry = std::make_unique<CFilterEntry>();
-  entry->Id.Data1 = id;
-  entry->Name = "filter " + std::to_string(id);
-  entry->StoredPosition = stored;
-  return entry;
-}
 
 std::vector<uint32_t> Ids(const CFilterList& list) {
   std::vector<uint32_t> ids;
