@@ -4,8 +4,8 @@
 // target (read-only flag, backup as ".bak"), then writes the bytes to a
 // temporary file in the target folder and renames it over the target. So an
 // encoder failure touches nothing on disk, and a failed or interrupted write
-// never leaves half a file under the final name; when the write fails after
-// the backup step, the backup is moved back.
+// never leaves half a file under the final name (the backup is a copy, so the
+// target keeps its old content until the new file replaces it).
 #include <cstdio>
 #include <vector>
 
@@ -43,10 +43,8 @@ uint8_t WriteOutput(const std::vector<uint8_t>& data, std::string& outputBase,
     return 1;
   }
   if (!WriteFileReplacing(outputBase, data, reason)) {
-    // Put the previous file back from its backup, so nothing is lost.
-    const std::string backupName = base + ".bak";
-    if (backup && !FileExists(outputBase) && FileExists(backupName))
-      MoveFileReplacing(backupName, outputBase);
+    // The target keeps its old content (the backup is a copy), and no
+    // temporary file is left behind.
     outputBase = base;
     image.SetLastError(reason);
     ShowCannotCreate(base);
