@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -192,6 +193,15 @@ bool CIniStore::AddSectionComment(const std::string& section, const std::string&
 }
 
 bool CIniStore::Read() {
+  try {
+    return ReadLines();
+  } catch (const std::exception& e) {  // out of memory on an absurd file
+    LastError = "cannot read " + Path + ": " + e.what();
+    return false;
+  }
+}
+
+bool CIniStore::ReadLines() {
   std::ifstream in(Path, std::ios::binary);
   if (!in) {
     LastError = "cannot open " + Path + ": " + std::strerror(errno);
@@ -232,6 +242,15 @@ bool CIniStore::Read() {
 }
 
 bool CIniStore::Write() {
+  try {
+    return WriteFile();
+  } catch (const std::exception& e) {
+    LastError = "cannot write " + Path + ": " + e.what();
+    return false;
+  }
+}
+
+bool CIniStore::WriteFile() {
   std::string text;
   for (const auto& comment : HeaderComments) text += ";" + OneLine(comment) + "\n";
   if (!HeaderComments.empty()) text += "\n";

@@ -112,6 +112,8 @@ class CIniStore {
 
  private:
   bool NamesMatch(const std::string& a, const std::string& b) const;
+  bool ReadLines();
+  bool WriteFile();
 
   bool CaseInsensitive = true;
   std::string Path;
