@@ -1,0 +1,64 @@
+// Metadata helpers beyond the pipeline's interface in metadata.h: writing
+// with explicit options (for callers and tests that do not go through the
+// settings record), tag groups, and the PNG chunk work of the writer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/property_items.h"
+
+// What WriteMetadata puts into a written file.
+struct MetadataWriteOptions {
+  bool KeepExisting = false;    // copy the source's items
+  bool UseUserComment = false;  // write the user's values below (empty ones are skipped)
+  std::string ImageAuthor;
+  std::string ImageDescription;
+  std::string ImageCopyright;
+};
+
+// The options as the settings record holds them.
+MetadataWriteOptions MetadataOptionsFromSettings();
+
+// Rewrites the written JPEG or PNG file finalPath with the items and the
+// user's values. The pixel data is not touched: JPEG gets its EXIF segment
+// replaced, PNG an eXIf chunk (and tEXt/iTXt "Author", "Description",
+// "Copyright" for the user's values). The new file goes through a temporary
+// and replaces finalPath only when complete. Returns true when the file was
+// rewritten or nothing had to be written; false with reason otherwise (the
+// file is then exactly as before).
+bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
+                       const MetadataWriteOptions& options, std::string* reason = nullptr);
+
+// The EXIF directory a tag id is written to: "GPSInfo" for the GPS ids
+// (below 0xFE), "Photo" for the tags of the EXIF sub-directory, "Image"
+// (the main directory) for everything else.
+const char* MetadataGroupForTag(uint32_t tag);
+
+// An item holding text as EXIF ASCII: type 2, the bytes of the text and a
+// terminating zero, length = bytes + 1.
+PropertyItem MakeAsciiItem(uint32_t tag, const std::string& text);
+
+// The first item with that tag in the list, or nullptr.
+const PropertyItem* FindPropertyItem(const PropertyItemList* items, int count, uint32_t tag);
+
+// ---- PNG chunks ----------------------------------------------------------------
+
+struct PngChunk {
+  std::string type;           // four letters
+  std::vector<uint8_t> data;  // without length and CRC
+};
+
+// Splits a PNG file into its chunks. False when the signature or a chunk
+// length is wrong or the file ends inside a chunk.
+bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chunks);
+// Joins the signature and the chunks, each with its length and CRC.
+std::vector<uint8_t> BuildPng(const std::vector<PngChunk>& chunks);
+// A text chunk for keyword: tEXt when text is plain ASCII, otherwise iTXt
+// holding UTF-8 (tEXt is Latin-1 only).
+PngChunk MakePngTextChunk(const std::string& keyword, const std::string& text);
+// The keyword of a tEXt, zTXt or iTXt chunk; empty for other chunks.
+std::string PngTextKeyword(const PngChunk& chunk);
+// The text of a tEXt or uncompressed iTXt chunk (empty for others).
+std::string PngTextValue(const PngChunk& chunk);
