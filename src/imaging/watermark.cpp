@@ -1,0 +1,327 @@
+#include "imaging/watermark.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "imaging/image.h"
+#include "imaging/metadata.h"
+#include "services/strings.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr uint32_t kTagImageTitle = 0x0320;
+constexpr uint32_t kTagDateTime = 0x0132;
+constexpr size_t kMaxTextBytes = 4095;
+// A shadow farther away than this is no shadow; it only inflates the text
+// image.
+constexpr long kMaxShadowOffset = 1000;
+
+// String numbers of the four date and time forms.
+enum : int {
+  IDS_TIME_ONLY = 151,
+  IDS_DATE_AND_TIME = 152,
+  IDS_TIME_AND_DATE = 153,
+  IDS_DATE_ONLY = 194,
+};
+
+RGBQuad ColourFromRef(uint32_t colour) {
+  return RGBQuad{uint8_t((colour >> 16) & 0xFF), uint8_t((colour >> 8) & 0xFF),
+                 uint8_t(colour & 0xFF), 0};
+}
+
+// Cuts text to at most max bytes without splitting a UTF-8 character.
+std::string CutUtf8(const std::string& text, size_t max) {
+  if (text.size() <= max) return text;
+  size_t n = max;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return text.substr(0, n);
+}
+
+// Fills a format of %d, %0Nd and %% conversions with values. False when the
+// format holds any other conversion or a different number of them, so a
+// string table entry can never make the program read arguments it has not
+// got.
+bool FormatInts(const std::string& format, const int* values, int count, std::string& out) {
+  out.clear();
+  int used = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      out += format[i];
+      continue;
+    }
+    if (++i >= format.size()) return false;
+    if (format[i] == '%') {
+      out += '%';
+      continue;
+    }
+    bool zero = false;
+    int width = 0;
+    if (format[i] == '0') {
+      zero = true;
+      ++i;
+    }
+    while (i < format.size() && format[i] >= '0' && format[i] <= '9' && width < 100)
+      width = width * 10 + (format[i++] - '0');
+    if (i >= format.size() || format[i] != 'd' || used >= count) return false;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, zero ? "%0*d" : "%*d", width, values[used++]);
+    out += buf;
+  }
+  return used == count;
+}
+
+// The format of a date form: the string table's text when it is usable,
+// else the program's own.
+std::string DateFormat(int id, const char* builtin) {
+  std::string text = LoadResString(id);
+  return text.empty() ? builtin : text;
+}
+
+void SetBackground(CImage& work, uint32_t textColour) {
+  // White text goes on black, everything else on white; the background
+  // colour is the work image's transparent colour.
+  const bool white = (textColour & 0xFFFFFF) == 0xFFFFFF;
+  work.Clear(white ? 0 : 255);
+  work.SetTransIndex(0);
+  work.SetTransColor(white ? RGBQuad{0, 0, 0, 0} : RGBQuad{255, 255, 255, 0});
+}
+
+void ShadowOffset(int position, long o, long& dx, long& dy) {
+  // In text coordinates (y downwards): 0 up-left, 1 up-right, 2 down-left,
+  // 3 down-right.
+  switch (position) {
+    case 0: dx = -o; dy = -o; break;
+    case 1: dx = o; dy = -o; break;
+    case 2: dx = -o; dy = o; break;
+    default: dx = o; dy = o; break;
+  }
+}
+
+long ShadowOffsetOf(const CSettings& s) {
+  return std::clamp<long>(s.WatermarksShadowOffset, 0, kMaxShadowOffset);
+}
+
+// Draws text (and its shadow when on) into the work image. The text's box
+// is centred horizontally and sits pad pixels above the bottom edge, so
+// that a shadow shifted by the offset in any direction stays inside.
+void DrawText(CImage& work, const std::string& text, const CSettings& s, long pad) {
+  TextInfo info;
+  CImage::InitTextInfo(info);
+  info.text = CutUtf8(text, kMaxTextBytes);
+  info.lfont = s.Font;
+  info.fcolor = s.FontColor;
+  info.align = 1;
+  info.opaque = 0;
+  info.b_outline = 0;
+  info.b_round = 0;
+  const long cx = work.GetWidth() / 2;
+  const long bottom = work.GetHeight() - pad;
+  if (s.Emboss != 0) {
+    long dx = 0, dy = 0;
+    ShadowOffset(s.ShadowPosIndex(), ShadowOffsetOf(s), dx, dy);
+    info.fcolor = s.WatermarksShadowColor;
+    work.DrawStringEx(cx + dx, bottom + dy, info);
+    info.fcolor = s.FontColor;
+  }
+  work.DrawStringEx(cx, bottom, info);
+}
+
+}  // namespace
+
+void WatermarkCorner(int position, long imageWidth, long imageHeight, long width, long height,
+                     long marginHor, long marginVert, long& x, long& y) {
+  switch (position) {
+    case 0:
+      x = imageWidth - marginHor - width;
+      y = marginVert;
+      break;
+    case 1:
+      x = marginHor;
+      y = marginVert;
+      break;
+    case 2:
+      x = marginHor;
+      y = imageHeight - marginVert - height;
+      break;
+    case 3:
+      x = imageWidth - marginHor - width;
+      y = imageHeight - marginVert - height;
+      break;
+    default:
+      x = 0;
+      y = 0;
+      break;
+  }
+}
+
+void BlendOverlay(CImage& target, const CImage& overlay, long x, long y, float factor) {
+  if (!target.IsValid() || !overlay.IsValid() || !(factor > 0.0f)) return;
+  const long w = overlay.GetWidth();
+  const long h = overlay.GetHeight();
+  // A true-colour overlay has a transparent colour only together with a
+  // transparent index; a palette overlay marks its transparent index with
+  // alpha 0 in GetPixelColor.
+  const bool colourKey = overlay.GetBpp() > 8 && overlay.GetTransIndex() >= 0;
+  const RGBQuad key = overlay.GetTransColor();
+  // Only the part that lands inside the target is visited.
+  const long i0 = std::max(0L, -x), i1 = std::min(w, long(target.GetWidth()) - x);
+  const long j0 = std::max(0L, -y), j1 = std::min(h, long(target.GetHeight()) - y);
+  for (long i = i0; i < i1; ++i) {
+    for (long j = j0; j < j1; ++j) {
+      RGBQuad c = overlay.GetPixelColor(i, j, true);
+      if (c.reserved == 0) continue;
+      if (colourKey && c.blue == key.blue && c.green == key.green && c.red == key.red) continue;
+      const float f = c.reserved == 255 ? factor : factor * float(c.reserved) / 255.0f;
+      target.BlendPixelColor(x + i, y + j, c, f, false);
+    }
+  }
+}
+
+bool FileCreationTime(const std::string& path, std::time_t& when) {
+  struct statx sx {};
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) == 0) {
+    if (sx.stx_mask & STATX_BTIME) {
+      when = std::time_t(sx.stx_btime.tv_sec);
+      return true;
+    }
+    if (sx.stx_mask & STATX_MTIME) {
+      when = std::time_t(sx.stx_mtime.tv_sec);
+      return true;
+    }
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  when = st.st_mtime;
+  return true;
+}
+
+bool FormatFileTime(std::time_t when, int form, std::string& text) {
+  std::tm t{};
+  if (localtime_r(&when, &t) == nullptr) return false;
+  const int day = t.tm_mday, month = t.tm_mon + 1, year = t.tm_year + 1900;
+  const int hour = t.tm_hour, minute = t.tm_min;
+  text.clear();
+  struct Form {
+    int id;
+    const char* builtin;
+    int values[5];
+    int count;
+  };
+  const Form forms[] = {
+      {IDS_DATE_ONLY, "%02d.%02d.%d", {day, month, year}, 3},
+      {IDS_TIME_ONLY, "%02d:%02d", {hour, minute}, 2},
+      {IDS_DATE_AND_TIME, "%02d.%02d.%d  %02d:%02d", {day, month, year, hour, minute}, 5},
+      {IDS_TIME_AND_DATE, "%02d:%02d %02d.%02d.%d", {hour, minute, day, month, year}, 5},
+  };
+  if (form < 0 || form > 3) return true;
+  const Form& f = forms[form];
+  if (!FormatInts(DateFormat(f.id, f.builtin), f.values, f.count, text))
+    FormatInts(f.builtin, f.values, f.count, text);
+  return true;
+}
+
+std::string WatermarkTagText(const std::string& sourcePath, const CSettings& s) {
+  if (s.GdiplusAvailable == 0) return {};
+  const std::string* user = nullptr;
+  uint32_t tag = 0;
+  switch (s.TagType) {
+    case 0: user = &s.ImageAuthor; tag = kTagArtist; break;
+    case 1: tag = kTagImageTitle; break;
+    case 2: user = &s.ImageDescription; tag = kTagImageDescription; break;
+    case 3: user = &s.ImageCopyright; tag = kTagCopyright; break;
+    case 4: tag = kTagDateTime; break;
+    default: return {};
+  }
+  if (user != nullptr && s.UseUserComment != 0 && !user->empty()) return *user;
+  std::string text;
+  if (!ReadPropertyText(sourcePath, tag, text)) text.clear();
+  return text;
+}
+
+bool RenderWatermark(CImage& image, const std::string& sourcePath) {
+  return RenderWatermark(image, sourcePath, GetSettings());
+}
+
+bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettings& s) {
+  if (!image.IsValid()) return false;
+  const float factor = float(s.TransparencyPercent()) * 0.01f;
+  std::string text;
+  switch (s.Mode) {
+    case 0:
+      text = WatermarkTagText(sourcePath, s);
+      break;
+    case 1: {
+      std::time_t when = 0;
+      if (FileCreationTime(sourcePath, when) && !FormatFileTime(when, s.DateTimeType, text))
+        return false;
+      break;
+    }
+    case 2: {
+      CImage picture;
+      if (s.ImagePath.empty() || !picture.Load(s.ImagePath, FORMAT_UNKNOWN)) return false;
+      if (!picture.IsTransparent() && s.UseTransparentColor != 0) {
+        // The chosen colour is keyed out on true colour: on a palette
+        // picture a transparent index would name a palette entry rather
+        // than the colour the user picked.
+        if (picture.GetBpp() <= 8) picture.IncreaseBpp(24);
+        picture.SetTransIndex(0);
+        picture.SetTransColor(ColourFromRef(s.TransparentColor));
+      }
+      long x = 0, y = 0;
+      WatermarkCorner(s.WatermarksPos, image.GetWidth(), image.GetHeight(), picture.GetWidth(),
+                      picture.GetHeight(), s.PosMarginHor, s.PosMarginVert, x, y);
+      BlendOverlay(image, picture, x, y, factor);
+      return true;
+    }
+    case 3:
+      text = s.Text;
+      break;
+    default:
+      return true;
+  }
+
+  text = CutUtf8(text, kMaxTextBytes);
+  long tw = 0, th = 0;
+  if (!CImage::MeasureText(text.empty() ? std::string(" ") : text, s.Font, tw, th))
+    return false;  // the font cannot be used
+  if (text.empty()) return true;  // a zero-width watermark: nothing to draw
+  const long pad = s.Emboss != 0 ? ShadowOffsetOf(s) : 0;
+  const long w = tw + 2 * pad, h = th + 2 * pad;
+  CImage work;
+  if (!work.Create(int(w), int(h), 24)) return false;
+  SetBackground(work, s.FontColor);
+  DrawText(work, text, s, pad);
+  long x = 0, y = 0;
+  WatermarkCorner(s.WatermarksPos, image.GetWidth(), image.GetHeight(), w, h, s.PosMarginHor,
+                  s.PosMarginVert, x, y);
+  BlendOverlay(image, work, x, y, factor);
+  return true;
+}
+
+bool DrawWatermarkPreview(CImage& preview, const CSettings& s) {
+  if (!preview.IsValid()) return false;
+  const long W = preview.GetWidth(), H = preview.GetHeight();
+  static const std::string kText = "Test";
+  long tw = 0, th = 0;
+  if (!CImage::MeasureText(kText, s.Font, tw, th)) return false;
+  const long pad = ShadowOffsetOf(s);
+  const long h = th + 2 * pad;
+  CImage work;
+  if (!work.Create(int(W), int(h), 24)) return false;
+  SetBackground(work, s.FontColor);
+  DrawText(work, kText, s, pad);
+
+  preview.Clear(0);
+  for (long i = 0; i < 256; ++i) {
+    const long row = H * i / 255;
+    if (row >= H) continue;
+    const RGBQuad colour{uint8_t(i), 64, 64, 0};
+    for (long x = 0; x < W; ++x) preview.SetPixelColor(x, row, colour);
+  }
+  BlendOverlay(preview, work, 0, (H - h) / 2, float(s.TransparencyPercent()) * 0.01f);
+  return true;
+}
