@@ -1,11 +1,52 @@
 #include "engine/stages.h"
 
+#include <algorithm>
+
 #include "imaging/image.h"
 #include "imaging/metadata.h"
+#include "imaging/watermark.h"
+#include "plugins/filter_host.h"
 #include "settings/settings.h"
 
+namespace {
+
+// The orientation value of an item: the 16-bit number of a SHORT, else
+// the first value of the item's type.
+int OrientationValue(const PropertyItem& item) {
+  const auto& v = item.value;
+  if (v.empty()) return 0;
+  switch (item.type) {
+    case 3:  // SHORT
+    case 8:  // SSHORT
+      return v.size() >= 2 ? int(v[0] | (v[1] << 8)) : v[0];
+    case 4:  // LONG
+    case 9:  // SLONG
+      return v.size() >= 4 ? int(v[0] | (v[1] << 8) | (v[2] << 16) | (uint32_t(v[3]) << 24)) : v[0];
+    default:
+      return v[0];
+  }
+}
+
+// Sets an orientation item to 1 in its own type.
+void SetOrientationNormal(PropertyItem& item) {
+  std::fill(item.value.begin(), item.value.end(), uint8_t(0));
+  if (item.value.empty()) {
+    item.type = 3;
+    item.value = {1, 0};
+    item.length = 2;
+  } else {
+    item.value[0] = 1;
+  }
+}
+
+}  // namespace
+
 CJobStages::CJobStages(const CSettings& settings, CFilterList* filters)
-    : settings_(settings), filters_(filters) {}
+    : settings_(settings), filters_(filters) {
+  params_.Size = sizeof(FilterParams);
+  params_.MainWindow = 0;
+  params_.OutputFormat = uint32_t(settings.OutputFormat);
+}
 
 CJobStages::~CJobStages() = default;
 
@@ -17,7 +58,34 @@ int CJobStages::ReadProperties(const std::string& sourcePath, PropertyItemList& 
   return ReadAllProperties(sourcePath, items);
 }
 
-void CJobStages::Rotate(CImage& image, int rotation, PropertyItemList& /*items*/, int /*count*/) {
+bool CJobStages::RotateByOrientationTag(PropertyItemList& items, int count, CImage& image) {
+  if (settings_.GdiplusAvailable == 0 || count <= 0 || items.empty()) return false;
+  std::string text;
+  if (!FindPropertyText(&items, count, kTagOrientation, text) || text.empty()) return false;
+  PropertyItem* item = nullptr;
+  for (size_t i = 0; i < items.size() && i < size_t(count); ++i) {
+    if (items.items[i].id == kTagOrientation) {
+      item = &items.items[i];
+      break;
+    }
+  }
+  if (item == nullptr) return false;
+  bool turned = true;
+  switch (OrientationValue(*item)) {
+    case 2: turned = image.Mirror(); break;
+    case 3: turned = image.Rotate180(); break;
+    case 4: turned = image.Flip(); break;
+    case 5: turned = image.Transpose(); break;
+    case 6: turned = image.RotateRight(); break;
+    case 7: turned = image.Transverse(); break;
+    case 8: turned = image.RotateLeft(); break;
+    default: turned = false; break;
+  }
+  if (turned) SetOrientationNormal(*item);
+  return true;
+}
+
+void CJobStages::Rotate(CImage& image, int rotation, PropertyItemList& items, int count) {
   switch (rotation) {
     case 0:
       image.RotateLeft();
@@ -28,8 +96,10 @@ void CJobStages::Rotate(CImage& image, int rotation, PropertyItemList& /*items*/
     case 2:
       image.Rotate180();
       break;
+    case 4:
+      RotateByOrientationTag(items, count, image);
+      break;
     default:
-      // 3: as is. 4 (camera orientation) needs the metadata stage.
       break;
   }
 }
@@ -41,11 +111,10 @@ void CJobStages::Flip(CImage& image, int flip) {
     image.Flip();
 }
 
-void CJobStages::Watermark(CImage& /*image*/, const std::string& /*sourcePath*/) {
-  // The watermark stage is not built yet.
+void CJobStages::Watermark(CImage& image, const std::string& sourcePath) {
+  RenderWatermark(image, sourcePath, settings_);
 }
 
-void CJobStages::RunFilters(CImage& /*image*/) {
-  // The filter host is not built yet.
-  (void)filters_;
+void CJobStages::RunFilters(CImage& image) {
+  if (filters_ != nullptr) RunFilterList(*filters_, image, params_);
 }

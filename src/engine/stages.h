@@ -12,6 +12,8 @@ class CSettings;
 
 class CJobStages {
  public:
+  // filters may be null (no filters). The filter parameter block of the
+  // job is made here, with the settings' OutputFormat as it is now.
   CJobStages(const CSettings& settings, CFilterList* filters);
   ~CJobStages();
   CJobStages(const CJobStages&) = delete;
@@ -24,11 +26,21 @@ class CJobStages {
   // orientation tag; flip choice 0 mirror, 1 flip, 2 none.
   void Rotate(CImage& image, int rotation, PropertyItemList& items, int count);
   void Flip(CImage& image, int flip);
+  // Turns the image upright by the orientation tag (274) of items: 2 mirror,
+  // 3 half turn, 4 flip, 5 transpose, 6 right, 7 transverse, 8 left. When
+  // the image was turned, the item is set to 1 so that the written file
+  // does not make a viewer turn it again. Returns true when the tag was
+  // found with a value (turned or not); nothing happens without metadata
+  // support.
+  bool RotateByOrientationTag(PropertyItemList& items, int count, CImage& image);
   void Watermark(CImage& image, const std::string& sourcePath);
   // Runs every enabled filter in list order.
   void RunFilters(CImage& image);
 
+  const FilterParams& Params() const { return params_; }
+
  private:
   const CSettings& settings_;
   CFilterList* filters_;
+  FilterParams params_{};
 };

@@ -1,6 +1,9 @@
 #include "services/application.h"
 
+#include <cstdio>
+
 #include "imaging/metadata.h"
+#include "plugins/filter_host.h"
 #include "services/strings.h"
 #include "settings/settings.h"
 
@@ -15,7 +18,18 @@ void CApplication::Start(Mode mode) {
   settings.ProgramFolder = CSettings::DetectProgramFolder();
   settings.GdiplusAvailable = InitMetadataSupport() ? 1 : 0;
   // The filter plug-ins are loaded here, before the settings, so that the
-  // settings file can apply their order and switches.
+  // settings file can apply their order and switches. Without a window the
+  // host's messages (duplicate GUIDs) go to the terminal; the desktop
+  // program finds them in GetFilterHost().Messages().
+  if (!settings.ProgramFolder.empty()) {
+    const size_t shown = GetFilterHost().Messages().size();
+    LoadFilters(settings.ProgramFolder, filters_);
+    if (mode == Mode::Batch) {
+      const auto& messages = GetFilterHost().Messages();
+      for (size_t i = shown; i < messages.size(); ++i)
+        std::fprintf(stderr, "lumaro: %s\n", messages[i].c_str());
+    }
+  }
   settings.SetFilterList(&filters_);
   if (mode == Mode::Desktop) {
     settings.LoadDefaultFile();
