@@ -1,8 +1,30 @@
 #include "imaging/resize.h"
 
+#include <climits>
 #include <cmath>
 
 #include "imaging/image.h"
+
+namespace {
+
+// Truncation toward zero that stays defined for any double: values beyond
+// the range of long (from hand-edited settings) are held at its ends, and
+// NaN gives 0.
+long TruncToLong(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= double(LONG_MAX)) return LONG_MAX;
+  if (v <= double(LONG_MIN)) return LONG_MIN;
+  return long(v);
+}
+
+int TruncToInt(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= double(INT_MAX)) return INT_MAX;
+  if (v <= double(INT_MIN)) return INT_MIN;
+  return int(v);
+}
+
+}  // namespace
 
 int DpiFromIndex(int index) {
   static const int kTable[] = {72, 96, 100, 200, 300, 600};
@@ -18,8 +40,8 @@ void ComputeTargetSize(const ResizeOptions& o, unsigned width, unsigned height, 
   const double W = width;
   const double H = height;
   if (o.PercentsOrPixels == 0) {
-    newWidth = long(W * o.Percents * 0.01);
-    newHeight = long(H * o.Percents * 0.01);
+    newWidth = TruncToLong(W * o.Percents * 0.01);
+    newHeight = TruncToLong(H * o.Percents * 0.01);
     return;
   }
   switch (o.MaintainAspectRatio) {
@@ -32,20 +54,20 @@ void ComputeTargetSize(const ResizeOptions& o, unsigned width, unsigned height, 
         factor = height ? float(double(o.Height) / H) : 0.0f;
       else
         factor = width ? float(double(o.Width) / W) : 0.0f;
-      newWidth = long(W * double(factor));
-      newHeight = long(H * double(factor));
+      newWidth = TruncToLong(W * double(factor));
+      newHeight = TruncToLong(H * double(factor));
       return;
     }
     case 2: {
       newWidth = o.Width;
       double q = o.Width != 0 ? W / double(o.Width) : 0.0;
-      newHeight = q != 0.0 ? long(H / q) : 0;
+      newHeight = q != 0.0 ? TruncToLong(H / q) : 0;
       return;
     }
     case 3: {
       newHeight = o.Height;
       double q = o.Height != 0 ? H / double(o.Height) : 0.0;
-      newWidth = q != 0.0 ? long(W / q) : 0;
+      newWidth = q != 0.0 ? TruncToLong(W / q) : 0;
       return;
     }
     default:
@@ -56,6 +78,17 @@ void ComputeTargetSize(const ResizeOptions& o, unsigned width, unsigned height, 
 }
 
 bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode) {
+  // A size the image library cannot make (0 or negative, or more pixels
+  // than any decoder may produce) leaves the image as it is.
+  if (newWidth <= 0 || newHeight <= 0) {
+    image.SetLastError("resample: empty target size");
+    return false;
+  }
+  if (newWidth > INT_MAX || newHeight > INT_MAX ||
+      double(newWidth) * double(newHeight) > double(CImage::GetPixelLimit())) {
+    image.SetLastError("resample: target size too large");
+    return false;
+  }
   switch (mode) {
     case 0:
       return image.Resample(newWidth, newHeight, 1);
@@ -91,9 +124,10 @@ double PixelsPerCm(int dpiIndex) { return DpiFromIndex(dpiIndex) * 0.39370078740
 }  // namespace
 
 int MillimetresToPixels(int millimetres, int dpiIndex) {
-  return int(std::floor(millimetres * PixelsPerCm(dpiIndex) * 0.1 + 0.5));
+  return TruncToInt(std::floor(millimetres * PixelsPerCm(dpiIndex) * 0.1 + 0.5));
 }
 
 int PixelsToMillimetres(int pixels, int dpiIndex) {
-  return int(std::floor(pixels * (1.0 / PixelsPerCm(dpiIndex)) + 0.5)) * 10;
+  const int cm = TruncToInt(std::floor(pixels * (1.0 / PixelsPerCm(dpiIndex)) + 0.5));
+  return cm > INT_MAX / 10 ? INT_MAX / 10 * 10 : cm < INT_MIN / 10 ? INT_MIN / 10 * 10 : cm * 10;
 }

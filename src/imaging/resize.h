@@ -31,7 +31,8 @@ void ComputeTargetSize(const ResizeOptions& options, unsigned width, unsigned he
 
 // Resamples to the given size with the resampling choice 0..6 (0 nearest,
 // 1 bilinear, 2 sharp bicubic, 3 soft bicubic, 4 B-spline, 5 Lanczos,
-// 6 Hermite; other values: Lanczos).
+// 6 Hermite; other values: Lanczos). A size of 0 or less, or one with more
+// pixels than CImage::GetPixelLimit(), fails and leaves the image as it is.
 bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode);
 
 // The whole stage: in millimetre mode writes the resolution into the image,
