@@ -139,6 +139,39 @@ void ChooseScale(jpeg_decompress_struct& cinfo, int minW, int minH) {
   cinfo.scale_num = 8;
 }
 
+// The C++ work of RunDecode lives in these functions so that no object
+// with a destructor is ever part of the frame that libjpeg jumps back to.
+[[gnu::noinline]] void SetText(std::string& dst, const char* text) { dst = text ? text : ""; }
+
+[[gnu::noinline]] void SetJobError(DecodeJob* job, const char* message) {
+  SetText(job->error, message);
+}
+
+[[gnu::noinline]] void SetJobErrorFromImage(DecodeJob* job) {
+  job->error = job->image->GetLastError();
+}
+
+[[gnu::noinline]] void SetTooSmallError(DecodeJob* job, unsigned w, unsigned h) {
+  job->error = "the file is too small for a " + std::to_string(w) + "x" + std::to_string(h) +
+               " picture";
+}
+
+// Keeps the profile libjpeg assembled and frees its buffer.
+[[gnu::noinline]] bool KeepIcc(DecodeJob* job, JOCTET* icc, unsigned int len) {
+  bool stored = true;
+  try {
+    job->icc.assign(icc, icc + len);
+  } catch (...) {
+    stored = false;
+  }
+  std::free(icc);
+  return stored;
+}
+
+[[gnu::noinline]] void MoveIccToImage(DecodeJob* job) {
+  if (!job->icc.empty()) job->image->SetIccProfile(std::move(job->icc));
+}
+
 // Runs libjpeg. All state lives in *job; no C++ object with a destructor
 // is created here, so the error jump is safe.
 bool RunDecode(DecodeJob* job) {
@@ -146,7 +179,7 @@ bool RunDecode(DecodeJob* job) {
   InitErrorMgr(job->err);
   cinfo.err = &job->err.pub;
   if (setjmp(job->err.jump)) {
-    job->error.assign(job->err.message);
+    SetJobError(job, job->err.message);
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
@@ -158,7 +191,7 @@ bool RunDecode(DecodeJob* job) {
   jpeg_read_header(&cinfo, TRUE);
   if (job->err.sawEof) {
     // Cut before the picture data: there is nothing to show.
-    job->error = "the file is truncated";
+    SetJobError(job, "the file is truncated");
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
@@ -170,7 +203,7 @@ bool RunDecode(DecodeJob* job) {
   }
   CImage& image = *job->image;
   if (!image.CheckDimensions(cinfo.image_width, cinfo.image_height, nullptr)) {
-    job->error = image.GetLastError();
+    SetJobErrorFromImage(job);
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
@@ -182,8 +215,7 @@ bool RunDecode(DecodeJob* job) {
     uint64_t blocks = ((uint64_t(cinfo.image_width) + 7) / 8) *
                       ((uint64_t(cinfo.image_height) + 7) / 8);
     if (uint64_t(job->size) * 8 < blocks) {
-      job->error = "the file is too small for a " + std::to_string(cinfo.image_width) + "x" +
-                   std::to_string(cinfo.image_height) + " picture";
+      SetTooSmallError(job, cinfo.image_width, cinfo.image_height);
       jpeg_destroy_decompress(&cinfo);
       return false;
     }
@@ -211,16 +243,8 @@ bool RunDecode(DecodeJob* job) {
   JOCTET* icc = nullptr;
   unsigned int iccLen = 0;
   if (jpeg_read_icc_profile(&cinfo, &icc, &iccLen) && icc) {
-    bool stored = false;
-    try {
-      job->icc.assign(icc, icc + iccLen);
-      stored = true;
-    } catch (...) {
-    }
-    std::free(icc);
-    icc = nullptr;
-    if (!stored) {
-      job->error = "out of memory";
+    if (!KeepIcc(job, icc, iccLen)) {
+      SetJobError(job, "out of memory");
       jpeg_destroy_decompress(&cinfo);
       return false;
     }
@@ -229,11 +253,11 @@ bool RunDecode(DecodeJob* job) {
   jpeg_start_decompress(&cinfo);
   int w = int(cinfo.output_width), h = int(cinfo.output_height);
   if (!image.CheckDimensions(w, h, nullptr) || !image.Create(w, h, grey ? 8 : 24, FORMAT_JPG)) {
-    job->error = image.GetLastError();
+    SetJobErrorFromImage(job);
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  if (!job->icc.empty()) image.SetIccProfile(std::move(job->icc));
+  MoveIccToImage(job);
   JSAMPARRAY cmykRow = nullptr;
   if (cmyk)
     cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
@@ -392,7 +416,7 @@ bool RunEncode(EncodeJob* job) {
   InitErrorMgr(job->err);
   cinfo.err = &job->err.pub;
   if (setjmp(job->err.jump)) {
-    job->error.assign(job->err.message);
+    SetText(job->error, job->err.message);
     jpeg_destroy_compress(&cinfo);
     return false;
   }
