@@ -1,0 +1,446 @@
+// Watermarks: corners and margins in bottom-up coordinates, opacity,
+// transparent colours, texts with shadows, the metadata and file time
+// modes, and the page's preview.
+#include "imaging/watermark.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "imaging/metadata.h"
+#include "stages_support.h"
+
+namespace {
+
+using namespace stages_test;
+
+const RGBQuad kBlack{0, 0, 0, 0};
+const RGBQuad kRed{0, 0, 255, 0};
+const RGBQuad kGrey{100, 100, 100, 0};
+
+CSettings& PictureSettings(const std::string& picture, int pos, int transparency = 100) {
+  CSettings& s = FreshSettings();
+  s.WatermarksOn = 1;
+  s.Mode = 2;
+  s.ImagePath = picture;
+  s.WatermarksPos = pos;
+  s.PosMarginHor = 2;
+  s.PosMarginVert = 1;
+  s.Transparency = transparency;
+  s.UseTransparentColor = 0;
+  return s;
+}
+
+CSettings& TextSettings(const std::string& text, uint32_t colour, int height = -24) {
+  CSettings& s = FreshSettings();
+  s.WatermarksOn = 1;
+  s.Mode = 3;
+  s.Text = text;
+  s.FontColor = colour;
+  s.Font.lfHeight = height;
+  s.Emboss = 0;
+  s.Transparency = 100;
+  s.WatermarksPos = 1;
+  s.PosMarginHor = 0;
+  s.PosMarginVert = 0;
+  return s;
+}
+
+bool Same(RGBQuad a, RGBQuad b) { return Near(a, b, 0); }
+
+// Pixels of image (bottom-up coordinates) that differ from colour.
+struct Changes {
+  long count = 0;
+  long left = 1 << 30, right = -1, bottom = 1 << 30, top = -1;  // inclusive, bottom-up
+  double sumX = 0, sumY = 0;
+};
+
+template <typename Pred>
+Changes Collect(const CImage& image, Pred pred) {
+  Changes c;
+  for (long y = 0; y < image.GetHeight(); ++y)
+    for (long x = 0; x < image.GetWidth(); ++x) {
+      if (!pred(image.GetPixelColor(x, y, false))) continue;
+      ++c.count;
+      c.left = std::min(c.left, x);
+      c.right = std::max(c.right, x);
+      c.bottom = std::min(c.bottom, y);
+      c.top = std::max(c.top, y);
+      c.sumX += double(x);
+      c.sumY += double(y);
+    }
+  return c;
+}
+
+TEST(WatermarkPicture, EachCornerWithMargins) {
+  TempDir tmp;
+  Convert("-size 4x3 xc:'#ff0000' PNG24:" + Quote(tmp / "pic.png"));
+  struct Case {
+    int pos;
+    long x, y;  // expected bottom-left corner, bottom-up
+  } cases[] = {{0, 20 - 2 - 4, 1}, {1, 2, 1}, {2, 2, 10 - 1 - 3}, {3, 20 - 2 - 4, 10 - 1 - 3}, {9, 0, 0}};
+  for (const Case& c : cases) {
+    CSettings& s = PictureSettings(tmp / "pic.png", c.pos);
+    CImage image = Solid(20, 10, kBlack);
+    EXPECT_TRUE(RenderWatermark(image, tmp / "none.jpg", s)) << c.pos;
+    for (long y = 0; y < 10; ++y)
+      for (long x = 0; x < 20; ++x) {
+        const bool inside = x >= c.x && x < c.x + 4 && y >= c.y && y < c.y + 3;
+        EXPECT_TRUE(Same(image.GetPixelColor(x, y, false), inside ? kRed : kBlack))
+            << "pos " << c.pos << " at " << x << "," << y;
+      }
+  }
+  // Position 2, margin 1 from the top: the picture's top row is the
+  // image's second row from the top.
+  CSettings& s = PictureSettings(tmp / "pic.png", 2);
+  CImage image = Solid(20, 10, kBlack);
+  RenderWatermark(image, "", s);
+  EXPECT_TRUE(Same(TopLeftPixel(image, 2, 0), kBlack));
+  EXPECT_TRUE(Same(TopLeftPixel(image, 2, 1), kRed));
+  EXPECT_TRUE(Same(TopLeftPixel(image, 1, 1), kBlack));
+}
+
+TEST(WatermarkPicture, Opacity) {
+  TempDir tmp;
+  Convert("-size 4x3 xc:'#ff0000' PNG24:" + Quote(tmp / "pic.png"));
+  CImage image = Solid(20, 10, kBlack);
+  RenderWatermark(image, "", PictureSettings(tmp / "pic.png", 1, 0));
+  Changes none = Collect(image, [](RGBQuad c) { return !Same(c, kBlack); });
+  EXPECT_EQ(none.count, 0);
+
+  image = Solid(20, 10, kBlack);
+  RenderWatermark(image, "", PictureSettings(tmp / "pic.png", 1, 50));
+  RGBQuad half = image.GetPixelColor(3, 2, false);
+  EXPECT_NEAR(half.red, 128, 2);
+  EXPECT_EQ(half.green, 0);
+}
+
+TEST(WatermarkPicture, LargerThanImageIsClipped) {
+  TempDir tmp;
+  Convert("-size 30x20 gradient:white-black PNG24:" + Quote(tmp / "big.png"));
+  CImage big;
+  ASSERT_TRUE(big.Load(tmp / "big.png"));
+  CSettings& s = PictureSettings(tmp / "big.png", 0);
+  s.PosMarginHor = 1;
+  s.PosMarginVert = 1;
+  CImage image = Solid(10, 8, kRed);
+  EXPECT_TRUE(RenderWatermark(image, "", s));
+  // The corner is at (10 - 1 - 30, 1) = (-21, 1): the picture covers
+  // columns 0 to 8 and rows 1 to 7.
+  for (long y = 0; y < 8; ++y)
+    for (long x = 0; x < 10; ++x) {
+      RGBQuad expected = y == 0 || x == 9 ? kRed : big.GetPixelColor(x + 21, y - 1, false);
+      EXPECT_TRUE(Same(image.GetPixelColor(x, y, false), expected)) << x << "," << y;
+    }
+}
+
+TEST(WatermarkPicture, TransparentColours) {
+  TempDir tmp;
+  // White picture with a red middle.
+  Convert("-size 6x6 xc:white -fill red -draw 'rectangle 2,2 3,3' PNG24:" + Quote(tmp / "pic.png"));
+  CSettings& s = PictureSettings(tmp / "pic.png", 1);
+  s.UseTransparentColor = 1;
+  s.TransparentColor = 0xFFFFFF;
+  CImage image = Solid(12, 10, kGrey);
+  RenderWatermark(image, "", s);
+  Changes c = Collect(image, [](RGBQuad q) { return !Same(q, kGrey); });
+  EXPECT_EQ(c.count, 4);
+  EXPECT_TRUE(Same(TopLeftPixel(image, 2 + 2, 10 - 1 - 6 + 2), kRed));
+
+  // Without the transparent colour the white is drawn as well.
+  s.UseTransparentColor = 0;
+  image = Solid(12, 10, kGrey);
+  RenderWatermark(image, "", s);
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return !Same(q, kGrey); }).count, 36);
+}
+
+TEST(WatermarkPicture, OwnTransparencyWinsOverChosenColour) {
+  TempDir tmp;
+  Convert("-size 6x6 xc:white -fill red -draw 'rectangle 2,2 3,3' -transparent white " +
+          Quote(tmp / "pic.gif"));
+  CSettings& s = PictureSettings(tmp / "pic.gif", 1);
+  s.UseTransparentColor = 1;
+  s.TransparentColor = 0x0000FF;  // red: ignored, the GIF has its own
+  CImage image = Solid(12, 10, kGrey);
+  RenderWatermark(image, "", s);
+  Changes c = Collect(image, [](RGBQuad q) { return !Same(q, kGrey); });
+  EXPECT_EQ(c.count, 4);
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return Same(q, kRed); }).count, 4);
+}
+
+TEST(WatermarkPicture, PalettePictureKeysTheChosenColourOnly) {
+  TempDir tmp;
+  Convert("-size 6x6 xc:white -fill black -draw 'rectangle 0,0 1,5' -fill red "
+          "-draw 'point 4,4' " + Quote(tmp / "pic.gif"));
+  CImage pic;
+  ASSERT_TRUE(pic.Load(tmp / "pic.gif"));
+  ASSERT_LE(pic.GetBpp(), 8);
+  CSettings& s = PictureSettings(tmp / "pic.gif", 1);
+  s.UseTransparentColor = 1;
+  s.TransparentColor = 0xFFFFFF;
+  CImage image = Solid(12, 10, kGrey);
+  RenderWatermark(image, "", s);
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return Same(q, kBlack); }).count, 12);
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return Same(q, kRed); }).count, 1);
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return !Same(q, kGrey); }).count, 13);
+}
+
+TEST(WatermarkPicture, AlphaScalesTheOpacity) {
+  TempDir tmp;
+  Convert("-size 3x1 xc:none -fill 'rgba(255,0,0,0.5)' -draw 'point 1,0' -fill red "
+          "-draw 'point 2,0' PNG32:" + Quote(tmp / "pic.png"));
+  CSettings& s = PictureSettings(tmp / "pic.png", 1);
+  s.PosMarginHor = 0;
+  s.PosMarginVert = 0;
+  CImage image = Solid(3, 1, kBlack);
+  RenderWatermark(image, "", s);
+  EXPECT_EQ(image.GetPixelColor(0, 0, false).red, 0);
+  EXPECT_NEAR(image.GetPixelColor(1, 0, false).red, 128, 2);
+  EXPECT_EQ(image.GetPixelColor(2, 0, false).red, 255);
+}
+
+TEST(Watermark, NothingDrawnCases) {
+  TempDir tmp;
+  CImage image = Solid(20, 10, kGrey);
+  CSettings& s = PictureSettings(tmp / "missing.png", 1);
+  EXPECT_FALSE(RenderWatermark(image, "", s));
+  s.ImagePath.clear();
+  EXPECT_FALSE(RenderWatermark(image, "", s));
+  s.Mode = 4;
+  EXPECT_TRUE(RenderWatermark(image, "", s));
+  s.Mode = 3;
+  s.Text.clear();
+  EXPECT_TRUE(RenderWatermark(image, "", s));
+  s.Mode = 0;  // tag missing: empty text
+  EXPECT_TRUE(RenderWatermark(image, tmp / "missing.jpg", s));
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return !Same(q, kGrey); }).count, 0);
+}
+
+TEST(WatermarkText, WhiteTextOnBlackWorkImage) {
+  CSettings& s = TextSettings("Hi", 0xFFFFFF);
+  s.PosMarginHor = 3;
+  s.PosMarginVert = 2;
+  long tw = 0, th = 0;
+  ASSERT_TRUE(CImage::MeasureText("Hi", s.Font, tw, th));
+  CImage image = Solid(200, 60, kGrey);
+  EXPECT_TRUE(RenderWatermark(image, "", s));
+  Changes c = Collect(image, [](RGBQuad q) { return !Same(q, kGrey); });
+  ASSERT_GT(c.count, 20);
+  EXPECT_LT(c.count, tw * th) << "the black background is transparent";
+  EXPECT_GE(c.left, 3);
+  EXPECT_LT(c.right, 3 + tw);
+  EXPECT_GE(c.bottom, 2);
+  EXPECT_LT(c.top, 2 + th);
+  EXPECT_GT(Collect(image, [](RGBQuad q) { return q.red > 250 && q.green > 250 && q.blue > 250; }).count, 10);
+}
+
+TEST(WatermarkText, BlackTextOnWhiteWorkImage) {
+  CSettings& s = TextSettings("Hi", 0);
+  s.WatermarksPos = 3;
+  long tw = 0, th = 0;
+  ASSERT_TRUE(CImage::MeasureText("Hi", s.Font, tw, th));
+  CImage image = Solid(200, 60, kGrey);
+  EXPECT_TRUE(RenderWatermark(image, "", s));
+  Changes c = Collect(image, [](RGBQuad q) { return !Same(q, kGrey); });
+  ASSERT_GT(c.count, 20);
+  EXPECT_LT(c.count, tw * th);
+  EXPECT_GE(c.left, 200 - tw);
+  EXPECT_LE(c.top, 59);
+  EXPECT_GE(c.bottom, 60 - th);
+  EXPECT_GT(Collect(image, [](RGBQuad q) { return q.red < 5 && q.green < 5 && q.blue < 5; }).count, 10);
+  // Half opacity: nothing becomes darker than half way.
+  s.Transparency = 50;
+  image = Solid(200, 60, kGrey);
+  RenderWatermark(image, "", s);
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return q.red < 45; }).count, 0);
+  EXPECT_GT(Collect(image, [](RGBQuad q) { return q.red < 55; }).count, 10);
+}
+
+TEST(WatermarkText, ShadowFallsInItsDirectionAndStaysInside) {
+  for (int pos = 0; pos < 4; ++pos) {
+    CSettings& s = TextSettings("Hi", 0xFFFFFF, -40);
+    s.Emboss = 1;
+    s.WatermarksShadowPos = pos;
+    s.WatermarksShadowOffset = 4;
+    s.WatermarksShadowColor = 0x0000FF;  // red
+    long tw = 0, th = 0;
+    ASSERT_TRUE(CImage::MeasureText("Hi", s.Font, tw, th));
+    CImage image = Solid(300, 100, kBlack);
+    ASSERT_TRUE(RenderWatermark(image, "", s));
+    Changes all = Collect(image, [](RGBQuad q) { return !Same(q, kBlack); });
+    Changes red = Collect(image, [](RGBQuad q) { return q.red > 200 && q.green < 60; });
+    Changes white = Collect(image, [](RGBQuad q) { return q.red > 200 && q.green > 200; });
+    ASSERT_GT(red.count, 10) << pos;
+    ASSERT_GT(white.count, 10) << pos;
+    const double dx = red.sumX / red.count - white.sumX / white.count;
+    const double dyUp = red.sumY / red.count - white.sumY / white.count;  // bottom-up
+    EXPECT_TRUE(pos == 0 || pos == 2 ? dx < -2 : dx > 2) << "pos " << pos << " dx " << dx;
+    EXPECT_TRUE(pos == 0 || pos == 1 ? dyUp > 2 : dyUp < -2) << "pos " << pos << " dy " << dyUp;
+    // Text and shadow fit the watermark's box of (tw + 8) x (th + 8).
+    EXPECT_GE(all.left, 0);
+    EXPECT_LT(all.right, tw + 8);
+    EXPECT_LT(all.top, th + 8);
+    // The shadow is not cut at the box's edges: it reaches the full offset
+    // beyond the text on its side.
+    if (pos == 0 || pos == 1)
+      EXPECT_NEAR(red.top - white.top, 4, 1) << pos;
+    else
+      EXPECT_NEAR(white.bottom - red.bottom, 4, 1) << pos;
+    if (pos == 0 || pos == 2)
+      EXPECT_NEAR(white.left - red.left, 4, 1) << pos;
+    else
+      EXPECT_NEAR(red.right - white.right, 4, 1) << pos;
+  }
+}
+
+TEST(WatermarkText, ShadowInBackgroundColourDisappears) {
+  CSettings& s = TextSettings("Hi", 0);
+  CImage plain = Solid(120, 50, kGrey);
+  RenderWatermark(plain, "", s);
+  s.Emboss = 1;
+  s.WatermarksShadowOffset = 3;
+  s.WatermarksShadowColor = 0xFFFFFF;  // the work image's white background
+  CImage shadowed = Solid(120, 50, kGrey);
+  RenderWatermark(shadowed, "", s);
+  // Same text, moved by the shadow's room of 3 pixels on each side.
+  for (long y = 0; y < 50; ++y)
+    for (long x = 0; x < 120; ++x) {
+      RGBQuad expected = x >= 3 && y >= 3 ? plain.GetPixelColor(x - 3, y - 3, false) : kGrey;
+      ASSERT_TRUE(Same(shadowed.GetPixelColor(x, y, false), expected)) << x << "," << y;
+    }
+}
+
+TEST(WatermarkTag, UserValueFirstThenFileTag) {
+  TempDir tmp;
+  Convert("-size 8x8 xc:gray " + Quote(tmp / "tagged.jpg"));
+  ExifToolWrite(tmp / "tagged.jpg",
+                "-Artist=Ann -ImageDescription=Desc -Copyright='(c) Ann' -XPTitle='Заголовок' "
+                "-ModifyDate='2006:03:05 09:07:00'");
+  const std::string file = tmp / "tagged.jpg";
+  CSettings& s = FreshSettings();
+  s.UseUserComment = 1;
+  s.ImageAuthor = "Иван";
+  s.TagType = 0;
+  EXPECT_EQ(WatermarkTagText(file, s), "Иван");
+  s.ImageAuthor.clear();
+  EXPECT_EQ(WatermarkTagText(file, s), "Ann");
+  s.ImageAuthor = "Иван";
+  s.UseUserComment = 0;
+  EXPECT_EQ(WatermarkTagText(file, s), "Ann");
+  s.UseUserComment = 1;
+  s.ImageDescription = "Mine";
+  s.TagType = 2;
+  EXPECT_EQ(WatermarkTagText(file, s), "Mine");
+  s.TagType = 3;
+  EXPECT_EQ(WatermarkTagText(file, s), "(c) Ann");
+  s.TagType = 1;
+  EXPECT_EQ(WatermarkTagText(file, s), "Заголовок");
+  s.TagType = 4;
+  EXPECT_EQ(WatermarkTagText(file, s), "2006:03:05 09:07:00");
+  s.TagType = 5;
+  EXPECT_EQ(WatermarkTagText(file, s), "");
+  s.TagType = 0;
+  s.GdiplusAvailable = 0;
+  EXPECT_EQ(WatermarkTagText(file, s), "");
+}
+
+class LocalTimeUtc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    hadTz_ = tz != nullptr;
+    if (hadTz_) oldTz_ = tz;
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (hadTz_)
+      setenv("TZ", oldTz_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  bool hadTz_ = false;
+  std::string oldTz_;
+};
+
+TEST_F(LocalTimeUtc, FileTimeInTheFourForms) {
+  std::tm t{};
+  t.tm_year = 2006 - 1900;
+  t.tm_mon = 2;
+  t.tm_mday = 5;
+  t.tm_hour = 9;
+  t.tm_min = 7;
+  const std::time_t when = timegm(&t);
+  std::string text;
+  ASSERT_TRUE(FormatFileTime(when, 0, text));
+  EXPECT_EQ(text, "05.03.2006");
+  ASSERT_TRUE(FormatFileTime(when, 1, text));
+  EXPECT_EQ(text, "09:07");
+  ASSERT_TRUE(FormatFileTime(when, 2, text));
+  EXPECT_EQ(text, "05.03.2006  09:07");
+  ASSERT_TRUE(FormatFileTime(when, 3, text));
+  EXPECT_EQ(text, "09:07 05.03.2006");
+  ASSERT_TRUE(FormatFileTime(when, 4, text));
+  EXPECT_EQ(text, "");
+}
+
+TEST(WatermarkFileTime, BirthTimeWhereRecordedElseModification) {
+  TempDir tmp;
+  const std::string file = tmp / "f.txt";
+  testing_support::WriteFileText(file, "x");
+  const std::time_t now = std::time(nullptr);
+  struct timespec times[2] = {{1141549620, 0}, {1141549620, 0}};  // 2006-03-05 09:07 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  std::time_t when = 0;
+  ASSERT_TRUE(FileCreationTime(file, when));
+  struct statx sx {};
+  ASSERT_EQ(statx(AT_FDCWD, file.c_str(), 0, STATX_BTIME, &sx), 0);
+  if (sx.stx_mask & STATX_BTIME)
+    EXPECT_LE(std::labs(long(when - now)), 60L) << "the birth time, not the changed mtime";
+  else
+    EXPECT_EQ(when, 1141549620);
+  EXPECT_FALSE(FileCreationTime(tmp / "missing", when));
+
+  // Mode 1 draws that time; an unreadable file draws nothing.
+  CSettings& s = TextSettings("", 0);
+  s.Mode = 1;
+  s.DateTimeType = 2;
+  CImage image = Solid(300, 60, kGrey);
+  EXPECT_TRUE(RenderWatermark(image, file, s));
+  EXPECT_GT(Collect(image, [](RGBQuad q) { return !Same(q, kGrey); }).count, 20);
+  image = Solid(300, 60, kGrey);
+  EXPECT_TRUE(RenderWatermark(image, tmp / "missing", s));
+  EXPECT_EQ(Collect(image, [](RGBQuad q) { return !Same(q, kGrey); }).count, 0);
+}
+
+TEST(WatermarkPreview, GradientAndCentredText) {
+  CSettings& s = TextSettings("ignored", 0xFFFFFF, -20);
+  CImage preview;
+  ASSERT_TRUE(preview.Create(160, 60, 24));
+  ASSERT_TRUE(DrawWatermarkPreview(preview, s));
+  // Column 0 carries no text: the gradient, blue rising with the row.
+  int previous = -1;
+  for (long y = 0; y < 60; ++y) {
+    RGBQuad c = preview.GetPixelColor(0, y, false);
+    EXPECT_EQ(c.red, 64);
+    EXPECT_EQ(c.green, 64);
+    EXPECT_GE(int(c.blue), previous);
+    previous = c.blue;
+  }
+  EXPECT_LE(preview.GetPixelColor(0, 0, false).blue, 4);
+  EXPECT_GE(preview.GetPixelColor(0, 59, false).blue, 250);
+  // "Test" in white, centred.
+  Changes white = Collect(preview, [](RGBQuad q) { return q.red > 200 && q.green > 200; });
+  ASSERT_GT(white.count, 10);
+  EXPECT_NEAR((white.left + white.right) / 2.0, 80.0, 6.0);
+  EXPECT_NEAR((white.bottom + white.top) / 2.0, 30.0, 8.0);
+  // Opacity 0: only the gradient.
+  s.Transparency = 0;
+  ASSERT_TRUE(DrawWatermarkPreview(preview, s));
+  EXPECT_EQ(Collect(preview, [](RGBQuad q) { return q.red != 64; }).count, 0);
+}
+
+}  // namespace
