@@ -33,7 +33,33 @@ namespace {
 
 // ---- fonts ------------------------------------------------------------------
 
-std::mutex g_fontconfigMutex;
+// The program's own fontconfig configuration, loaded on first use and
+// released at exit (the library's default one is never released).
+class CFontConfig {
+ public:
+  ~CFontConfig() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (config_) FcConfigDestroy(config_);
+    config_ = nullptr;
+    closed_ = true;
+  }
+  std::mutex& Mutex() { return mutex_; }
+  // Call with the mutex held.
+  FcConfig* Config() {
+    if (!config_ && !closed_) config_ = FcInitLoadConfigAndFonts();
+    return config_;
+  }
+
+ private:
+  std::mutex mutex_;
+  FcConfig* config_ = nullptr;
+  bool closed_ = false;
+};
+
+CFontConfig& FontConfig() {
+  static CFontConfig instance;
+  return instance;
+}
 
 struct FontChoice {
   std::string file;
@@ -43,7 +69,12 @@ struct FontChoice {
 };
 
 bool MatchFont(const LogFont& lf, FontChoice& choice, std::string& error) {
-  std::lock_guard<std::mutex> lock(g_fontconfigMutex);
+  std::lock_guard<std::mutex> lock(FontConfig().Mutex());
+  FcConfig* config = FontConfig().Config();
+  if (!config) {
+    error = "fontconfig cannot load its configuration";
+    return false;
+  }
   std::string family(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName));
   if (family.empty()) family = "sans-serif";
   FcPattern* pat = FcPatternCreate();
@@ -56,10 +87,10 @@ bool MatchFont(const LogFont& lf, FontChoice& choice, std::string& error) {
   FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
   FcPatternAddInteger(pat, FC_SLANT, lf.lfItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcConfigSubstitute(config, pat, FcMatchPattern);
   FcDefaultSubstitute(pat);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pat, &result);
+  FcPattern* match = FcFontMatch(config, pat, &result);
   FcPatternDestroy(pat);
   if (!match) {
     error = "no font matches \"" + family + "\"";
