@@ -18,8 +18,9 @@
 // and the transparent index (images whose palette is exactly the grey ramp
 // of their depth as grey PNGs); 24-bit images as RGB, or RGBA with an alpha
 // plane; palette images with an alpha plane as RGBA. Option 1 writes Adam7.
-// zlib level 6 with libpng's adaptive filter choice: within a few percent
-// of the smallest files ImageMagick makes, at the library's own speed.
+// zlib level 4 with libpng's adaptive filter choice: on photographs the
+// files come out within 1-2 % of ImageMagick's (level 7) and of level 6,
+// in half to a quarter of the time level 6 takes.
 //
 // libpng reports errors by longjmp to the function that set the jump; those
 // functions keep their state in a job record owned by the caller and create
@@ -388,7 +389,7 @@ bool RunWrite(WriteJob* job) {
   png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), job->bitDepth, job->colorType,
                interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 6);
+  png_set_compression_level(png, 4);
   if (job->colorType == PNG_COLOR_TYPE_PALETTE)
     png_set_PLTE(png, info, job->palette.data(), int(job->palette.size()));
   if (!job->trans.empty())
