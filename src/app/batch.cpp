@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -184,6 +185,8 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
     std::fprintf(stderr, "lumaro: %s: no such settings file\n", path.c_str());
     return false;
   }
+  CIniStore known("");  // every key a settings file of this program holds
+  settings.SaveToStore(known);
   for (const std::string& set : args.sets) {
     size_t dot = set.find('.');
     size_t eq = set.find('=');
@@ -191,30 +194,16 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
       std::fprintf(stderr, "lumaro: --set needs SECTION.KEY=VALUE, not '%s'\n", set.c_str());
       return false;
     }
-    store.SetString(set.substr(0, dot), set.substr(dot + 1, eq - dot - 1), set.substr(eq + 1),
-                    true);
+    const std::string section = set.substr(0, dot);
+    const std::string key = set.substr(dot + 1, eq - dot - 1);
+    store.SetString(section, key, set.substr(eq + 1), true);
+    // A key that no settings file holds would be ignored silently: say so.
+    if (known.FindKey(known.FindSection(section), key) < 0) {
+      std::fprintf(stderr, "lumaro: --set %s: unknown setting\n", set.c_str());
+      return false;
+    }
   }
-  // The store goes through a private copy so that the record reads it with
-  // exactly the rules of a settings file, and the user's file stays as it is.
-  char tmpl[] = "/tmp/lumaro-settings-XXXXXX";
-  int fd = mkstemp(tmpl);
-  if (fd < 0) {
-    std::fprintf(stderr, "lumaro: cannot make a temporary file: %s\n", std::strerror(errno));
-    return false;
-  }
-  close(fd);
-  CIniStore copy(tmpl);
-  for (int i = 0; i < store.SectionCount(); ++i) {
-    const CIniStore::Section& section = store.SectionAt(i);
-    copy.AddSection(store.SectionName(i));
-    for (size_t k = 0; k < section.KeyNames.size(); ++k)
-      copy.SetString(store.SectionName(i), section.KeyNames[k], section.Values[k], true);
-  }
-  if (copy.SectionCount() == 0) copy.AddSection("General");
-  bool ok = copy.Write();
-  if (ok) settings.LoadFromFile(tmpl);
-  else settings.ResetToDefaults();
-  std::remove(tmpl);
+  settings.LoadFromStore(store);
   return true;
 }
 
