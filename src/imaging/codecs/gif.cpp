@@ -30,6 +30,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "imaging/codecs/codec.h"
@@ -145,22 +146,31 @@ class Canvas {
   std::vector<uint16_t> tag_;
 };
 
-// Distinct colour tables met while composing; tag = position + 1.
+// Distinct colour tables met while composing; tag = position + 1. Found
+// by a hash of their contents, so that long animations with a table per
+// frame stay linear.
 class PaletteSet {
  public:
   // Tag of the table, adding it when new; 0 when there are too many.
   uint16_t TagOf(const Palette& pal) {
-    for (size_t i = 0; i < palettes_.size(); ++i)
-      if (palettes_[i] == pal) return uint16_t(i + 1);
+    uint64_t hash = 1469598103934665603ull;
+    for (const RGBQuad& c : pal) {
+      uint32_t v = uint32_t(c.blue) | (uint32_t(c.green) << 8) | (uint32_t(c.red) << 16);
+      hash = (hash ^ v) * 1099511628211ull;
+    }
+    std::vector<uint16_t>& bucket = index_[hash];
+    for (uint16_t tag : bucket)
+      if (palettes_[tag - 1] == pal) return tag;
     if (palettes_.size() >= 0xFFFE) return 0;
     palettes_.push_back(pal);
+    bucket.push_back(uint16_t(palettes_.size()));
     return uint16_t(palettes_.size());
   }
   const Palette& Get(uint16_t tag) const { return palettes_[tag - 1]; }
-  size_t size() const { return palettes_.size(); }
 
  private:
   std::vector<Palette> palettes_;
+  std::unordered_map<uint64_t, std::vector<uint16_t>> index_;
 };
 
 // Row order of an interlaced frame: the four passes.
