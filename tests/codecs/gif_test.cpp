@@ -535,6 +535,34 @@ TEST(GifWrite, TransparencyAndTrueColourInput) {
   EXPECT_TRUE(SameVisible(back, ref));
 }
 
+// A frame composed from two colour tables loads as 24 bits; written again
+// (as the split tool does) it keeps every colour and its transparency,
+// because its few colours become the palette instead of a dithered one.
+TEST(GifWrite, ComposedFrameSavedAgainIsExact) {
+  FrameSpec a = Solid(0, 0, 6, 6, 1);
+  a.local = {{10, 20, 30}, {200, 100, 50}};
+  a.pixels[7] = 0;
+  FrameSpec b = Solid(2, 2, 5, 5, 1);  // partly off the screen
+  b.local = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {250, 251, 252}};
+  b.pixels[3] = 3;
+  b.pixels[0] = 2;
+  b.gce = true;
+  b.transparent = 2;
+  std::vector<uint8_t> file = BuildGif(8, 8, {}, 0, {a, b});
+  CImage frame;
+  frame.SetFrame(1);
+  ASSERT_TRUE(frame.Decode(file.data(), file.size(), FORMAT_GIF)) << frame.GetLastError();
+  ASSERT_EQ(frame.GetBpp(), 24);
+  ASSERT_TRUE(frame.AlphaIsValid());  // the screen outside frame 0 is clear
+  for (uint32_t mode : {0u, 2u}) {
+    frame.SetCodecOption(mode, FORMAT_GIF);
+    CImage again;
+    ASSERT_TRUE(codec_test::RoundTrip(frame, FORMAT_GIF, again));
+    EXPECT_EQ(again.GetBpp(), 8);
+    EXPECT_TRUE(codec_test::SameColours(frame, again, true));
+  }
+}
+
 // Damaged files, giant sizes and files with very many frames end cleanly.
 TEST(GifHostile, TruncatedGiantAndEndlessFiles) {
   CImage img;

@@ -14,8 +14,11 @@
 // colour table (the global one or a local one), with the transparent index
 // kept; otherwise a 24-bit image with an alpha plane where transparent.
 //
-// Writing produces a one-frame GIF89a from palette images (24-bit images are
-// reduced to the standard 8-bit palette with error diffusion on a copy),
+// Writing produces a one-frame GIF89a from palette images. A 24-bit image
+// with at most 256 colours among its visible pixels (255 when some are
+// transparent) gets exactly those colours as its palette, so a composed
+// animation frame saved again loses nothing; other 24-bit images are reduced
+// to the standard 8-bit palette with error diffusion on a copy.
 // with a global colour table just large enough for the indices used and a
 // graphics control extension when the image has a transparent index or
 // transparent pixels (alpha below 128). The codec option of FORMAT_GIF picks
@@ -705,6 +708,51 @@ bool PrepareIndices(const CImage& img, const CImage& original, std::vector<uint8
   return true;
 }
 
+// An 8-bit copy of a 24-bit image with exactly its colours, when the visible
+// pixels (alpha 128 or more) have few enough of them; false otherwise.
+bool ExactPalette(const CImage& image, CImage& out) {
+  const int w = image.GetWidth(), h = image.GetHeight();
+  bool anyClear = false;
+  std::unordered_map<uint32_t, uint8_t> colours;
+  std::vector<RGBQuad> palette;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = image.GetBits(y);
+    const uint8_t* alpha = image.AlphaGetPointer(0, y);
+    uint32_t last = 0xFFFFFFFF;
+    for (int x = 0; x < w; ++x) {
+      if (alpha && alpha[x] < 128) {
+        anyClear = true;
+        continue;
+      }
+      uint32_t c = uint32_t(row[3 * x]) | (uint32_t(row[3 * x + 1]) << 8) |
+                   (uint32_t(row[3 * x + 2]) << 16);
+      if (c == last || colours.count(c)) {
+        last = c;
+        continue;
+      }
+      if (palette.size() == 256) return false;
+      colours.emplace(c, uint8_t(palette.size()));
+      palette.push_back(RGBQuad{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0});
+      last = c;
+    }
+  }
+  if (anyClear && palette.size() == 256) return false;
+  if (!out.Create(w, h, 8, FORMAT_GIF)) return false;
+  out.SetPalette(palette.data(), int(palette.size()));
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = image.GetBits(y);
+    const uint8_t* alpha = image.AlphaGetPointer(0, y);
+    uint8_t* dst = out.GetBits(y);
+    for (int x = 0; x < w; ++x) {
+      if (alpha && alpha[x] < 128) continue;  // the alpha plane marks them
+      uint32_t c = uint32_t(row[3 * x]) | (uint32_t(row[3 * x + 1]) << 8) |
+                   (uint32_t(row[3 * x + 2]) << 16);
+      dst[x] = colours[c];
+    }
+  }
+  return true;
+}
+
 void Put16(std::vector<uint8_t>& out, int v) {
   out.push_back(uint8_t(v));
   out.push_back(uint8_t(v >> 8));
@@ -719,7 +767,9 @@ bool EncodeGif(const CImage& image, std::vector<uint8_t>& out) {
   const CImage* img = &image;
   CImage reduced;
   if (image.GetBpp() > 8) {
-    if (!reduced.Copy(image) || !reduced.DecreaseBpp(8, true)) {
+    if (ExactPalette(image, reduced)) {
+      img = &reduced;
+    } else if (!reduced.Copy(image) || !reduced.DecreaseBpp(8, true)) {
       image.SetLastError("GIF: cannot reduce the colours: " + reduced.GetLastError());
       return false;
     }
