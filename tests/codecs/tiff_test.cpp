@@ -229,6 +229,19 @@ TEST(TiffDecode, FramesResolutionAndProfile) {
   EXPECT_FALSE(none.Load(multi));
   EXPECT_NE(none.GetLastError().find("frame"), std::string::npos);
 
+  // The Orientation tag does not move pixels: rows come as stored, on the
+  // direct path and through libtiff's RGBA reader (planar file) alike.
+  CImage pattern = MakePatternImage(33, 21, 24);
+  ASSERT_TRUE(WritePnm(pattern, dir / "o.ppm"));
+  ASSERT_EQ(ts::Run("ppm2tiff -c lzw " + Quote(dir / "o.ppm") + " " + Quote(dir / "o.tif")), 0);
+  ASSERT_EQ(ts::Run("tiffcp -p separate " + Quote(dir / "o.tif") + " " + Quote(dir / "os.tif")), 0);
+  for (const char* name : {"o.tif", "os.tif"})
+    for (const char* orientation : {"3", "4", "6"}) {
+      SCOPED_TRACE(std::string(name) + " orientation " + orientation);
+      ASSERT_EQ(ts::Run("tiffset -s Orientation " + std::string(orientation) + " " + Quote(dir / name)), 0);
+      EXPECT_TRUE(SameColours(LoadOk(dir / name), pattern));
+    }
+
   std::vector<uint8_t> icc = MakeIccProfile(4000);
   std::string iccPath = dir / "p.icc";
   WriteFileBytes(iccPath, icc.data(), icc.size());

@@ -14,8 +14,11 @@
 //   JPEG-compressed YCbCr is handed over by libjpeg as RGB
 // 16-bit samples are scaled to 8 with rounding; associated (premultiplied)
 // alpha is turned into plain alpha. Anything else (planar files, CMYK,
-// CIELab, old-style JPEG, unusual orientations) goes through libtiff's
-// RGBA reader into 24 bits plus alpha when the file has alpha. The
+// CIELab, old-style JPEG) goes through libtiff's RGBA reader into 24 bits
+// plus alpha when the file has alpha. Rows come in the order the file
+// stores them whatever its Orientation tag says: turning the picture by
+// that tag is the orientation stage's business, as for a JPEG's EXIF tag.
+// The
 // resolution (inch or centimetre) and the ICC profile are read; the
 // Compression tag's value becomes the codec option for FORMAT_TIF.
 //
@@ -336,11 +339,10 @@ bool ReadIndexed(TIFF* tif, const FrameInfo& fi, CImage& image) {
   }
   image.SetPalette(pal.data(), n);
   bool grey = fi.photometric != PHOTOMETRIC_PALETTE;
-  bool flip = fi.orientation == ORIENTATION_BOTLEFT;
   int w = int(fi.width);
   size_t copyBytes = (size_t(w) * size_t(outBpp) + 7) / 8;
   return ForEachRow(tif, fi, image, [&](uint32_t y, const uint8_t* src) {
-    uint8_t* dst = flip ? image.GetBits(int(y)) : image.TopRow(int(y));
+    uint8_t* dst = image.TopRow(int(y));
     if (bps == outBpp) {
       std::memcpy(dst, src, copyBytes);
     } else if (bps == 2) {
@@ -367,10 +369,9 @@ bool ReadColour(TIFF* tif, const FrameInfo& fi, CImage& image) {
   if (hasAlpha && !image.AlphaCreate()) return false;
   bool greyIn = fi.photometric == PHOTOMETRIC_MINISBLACK || fi.photometric == PHOTOMETRIC_MINISWHITE;
   bool invert = fi.photometric == PHOTOMETRIC_MINISWHITE;
-  bool flip = fi.orientation == ORIENTATION_BOTLEFT;
   int spp = fi.spp;
   return ForEachRow(tif, fi, image, [&](uint32_t yTop, const uint8_t* src) {
-    int y = flip ? int(yTop) : h - 1 - int(yTop);
+    int y = h - 1 - int(yTop);
     uint8_t* dst = image.GetBits(y);
     uint8_t* alpha = hasAlpha ? image.AlphaGetPointer(0, y) : nullptr;
     const uint16_t* s16 = reinterpret_cast<const uint16_t*>(src);
@@ -409,7 +410,11 @@ bool ReadViaRgba(TIFF* tif, const FrameInfo& fi, CImage& image) {
     image.SetLastError("out of memory");
     return false;
   }
-  if (!TIFFReadRGBAImageOriented(tif, fi.width, fi.height, raster.data(), ORIENTATION_TOPLEFT, 0))
+  // Asking for the file's own orientation keeps the stored row order.
+  int orientation = fi.orientation >= ORIENTATION_TOPLEFT && fi.orientation <= ORIENTATION_LEFTBOT
+                        ? fi.orientation
+                        : ORIENTATION_TOPLEFT;
+  if (!TIFFReadRGBAImageOriented(tif, fi.width, fi.height, raster.data(), orientation, 0))
     return false;
   if (!image.Create(w, h, 24, FORMAT_TIF)) return false;
   bool hasAlpha = fi.alphaSample >= 0;
@@ -472,17 +477,16 @@ bool TiffDecode(CImage& image, const uint8_t* data, size_t size) {
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     fi.photometric = PHOTOMETRIC_RGB;
   }
-  bool plainOrder = fi.orientation == ORIENTATION_TOPLEFT || fi.orientation == ORIENTATION_BOTLEFT;
   bool contig = fi.planar == PLANARCONFIG_CONTIG || fi.spp == 1;
   bool uintSamples = fi.sampleFormat == SAMPLEFORMAT_UINT;
   bool greyOrPal = fi.photometric == PHOTOMETRIC_MINISBLACK ||
                    fi.photometric == PHOTOMETRIC_MINISWHITE || fi.photometric == PHOTOMETRIC_PALETTE;
   bool ok;
-  if (plainOrder && contig && uintSamples && greyOrPal && fi.spp == 1 &&
+  if (contig && uintSamples && greyOrPal && fi.spp == 1 &&
       (fi.bps == 1 || fi.bps == 2 || fi.bps == 4 || fi.bps == 8 ||
        (fi.bps == 16 && fi.photometric != PHOTOMETRIC_PALETTE))) {
     ok = ReadIndexed(tif, fi, image);
-  } else if (plainOrder && contig && uintSamples && (fi.bps == 8 || fi.bps == 16) &&
+  } else if (contig && uintSamples && (fi.bps == 8 || fi.bps == 16) &&
              ((fi.photometric == PHOTOMETRIC_RGB && fi.spp >= 3) ||
               (fi.photometric != PHOTOMETRIC_PALETTE && greyOrPal && fi.spp >= 2 &&
                fi.alphaSample == 1))) {
