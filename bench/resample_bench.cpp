@@ -71,17 +71,24 @@ int main(int argc, char** argv) {
     auto next = [&](int& v) {
       if (i + 1 < argc) v = std::atoi(argv[++i]);
     };
-    if (a == "--runs") next(runs);
-    else if (a == "--width") next(width);
-    else if (a == "--height") next(height);
+    if (a == "--runs")
+      next(runs);
+    else if (a == "--width")
+      next(width);
+    else if (a == "--height")
+      next(height);
     else if (a == "--to") {
       next(toW);
       next(toH);
-    } else if (a == "--interpolation") next(interpolation);
-    else if (a == "--write-ppm" && i + 1 < argc) ppm = argv[++i];
+    } else if (a == "--interpolation")
+      next(interpolation);
+    else if (a == "--write-ppm" && i + 1 < argc)
+      ppm = argv[++i];
     else {
-      std::fprintf(stderr, "usage: %s [--runs N] [--width W --height H] [--to W H] "
-                   "[--interpolation I] [--write-ppm FILE]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--runs N] [--width W --height H] [--to W H] "
+                   "[--interpolation I] [--write-ppm FILE]\n",
+                   argv[0]);
       return 2;
     }
   }

@@ -13,10 +13,6 @@
 namespace imaging_detail {
 
 namespace {
-constexpr int kCellBits = 3;  // cells of 8x8x8 colours, 32 per channel
-constexpr int kCellsPerSide = 256 >> kCellBits;
-constexpr uint32_t kMemoSize = 1u << 14;
-
 inline uint32_t Sq(int v) { return uint32_t(v * v); }
 
 // Squared distance from v to the interval [lo, hi] and to its far end.
@@ -28,11 +24,7 @@ inline void Span(int v, int lo, int hi, uint32_t& nearSq, uint32_t& farSq) {
 }
 }  // namespace
 
-CNearestColor::CNearestColor(const RGBQuad* palette, int entries)
-    : cellStart_(size_t(kCellsPerSide) * kCellsPerSide * kCellsPerSide, 0),
-      cellCount_(cellStart_.size(), 0),
-      memoKey_(kMemoSize, 0),
-      memoIndex_(kMemoSize, 0) {
+CNearestColor::CNearestColor(const RGBQuad* palette, int entries) : cellBlock_(32 * 32 * 32, 0) {
   entries = std::clamp(entries, 0, 256);
   for (int i = 0; i < entries; ++i) {
     red_.push_back(palette[i].red);
@@ -46,58 +38,56 @@ CNearestColor::CNearestColor(const RGBQuad* palette, int entries)
   }
 }
 
-void CNearestColor::BuildCell(int cell) {
-  const int cr = cell / (kCellsPerSide * kCellsPerSide);
-  const int cg = (cell / kCellsPerSide) % kCellsPerSide;
-  const int cb = cell % kCellsPerSide;
-  const int r0 = cr << kCellBits, g0 = cg << kCellBits, b0 = cb << kCellBits;
-  const int span = (1 << kCellBits) - 1;
+uint32_t CNearestColor::BuildCell(uint32_t cell) {
+  const int r0 = int(cell >> 10) << 3, g0 = int((cell >> 5) & 31) << 3, b0 = int(cell & 31) << 3;
   const size_t n = red_.size();
   // An entry can be nearest for some colour of the cell only if its nearest
   // distance to the cell is not above the smallest farthest distance.
+  struct Candidate {
+    uint32_t cellDistance;
+    int index, red, green, blue;
+  };
+  Candidate cand[256];
   uint32_t nearest[256];
   uint32_t bound = UINT32_MAX;
   for (size_t i = 0; i < n; ++i) {
     uint32_t nr, fr, ng, fg, nb, fb;
-    Span(red_[i], r0, r0 + span, nr, fr);
-    Span(green_[i], g0, g0 + span, ng, fg);
-    Span(blue_[i], b0, b0 + span, nb, fb);
+    Span(red_[i], r0, r0 + 7, nr, fr);
+    Span(green_[i], g0, g0 + 7, ng, fg);
+    Span(blue_[i], b0, b0 + 7, nb, fb);
     nearest[i] = nr + ng + nb;
     bound = std::min(bound, fr + fg + fb);
   }
-  cellStart_[size_t(cell)] = uint32_t(candidates_.size());
-  uint16_t count = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (nearest[i] <= bound) {
-      candidates_.push_back(uint8_t(i));
-      ++count;
-    }
-  }
-  cellCount_[size_t(cell)] = count;  // at least one: the entry giving the bound
-}
-
-uint8_t CNearestColor::Find(uint8_t r, uint8_t g, uint8_t b) {
-  const uint32_t key = (uint32_t(r) << 16) | (uint32_t(g) << 8) | b | 0x1000000u;
-  const uint32_t slot = ((key * 2654435761u) >> 18) & (kMemoSize - 1);
-  if (memoKey_[slot] == key) return memoIndex_[slot];
-  const int cell = ((r >> kCellBits) * kCellsPerSide + (g >> kCellBits)) * kCellsPerSide +
-                   (b >> kCellBits);
-  if (cellCount_[size_t(cell)] == 0) BuildCell(cell);
-  const uint8_t* cand = candidates_.data() + cellStart_[size_t(cell)];
-  const int count = cellCount_[size_t(cell)];
-  uint32_t best = UINT32_MAX;
-  uint8_t bestIndex = 0;
-  for (int k = 0; k < count; ++k) {
-    const uint8_t i = cand[k];
-    uint32_t d = Sq(int(red_[i]) - r) + Sq(int(green_[i]) - g) + Sq(int(blue_[i]) - b);
-    if (d < best) {
-      best = d;
-      bestIndex = i;
-    }
-  }
-  memoKey_[slot] = key;
-  memoIndex_[slot] = bestIndex;
-  return bestIndex;
+  int count = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (nearest[i] <= bound)
+      cand[count++] = Candidate{nearest[i], int(i), red_[i], green_[i], blue_[i]};
+  // Nearest to the cell first: a search stops at the first candidate that
+  // is farther from the cell than the best distance found.
+  std::stable_sort(cand, cand + count, [](const Candidate& a, const Candidate& b) {
+    return a.cellDistance < b.cellDistance;
+  });
+  const size_t block = answers_.size() >> 9;
+  answers_.resize(answers_.size() + 512);
+  uint8_t* out = &answers_[block << 9];
+  for (int r = r0; r < r0 + 8; ++r)
+    for (int g = g0; g < g0 + 8; ++g)
+      for (int b = b0; b < b0 + 8; ++b) {
+        uint32_t best = UINT32_MAX;
+        int bestIndex = 0;
+        for (int k = 0; k < count; ++k) {
+          const Candidate& c = cand[k];
+          if (c.cellDistance > best) break;
+          uint32_t d = Sq(c.red - r) + Sq(c.green - g) + Sq(c.blue - b);
+          if (d < best || (d == best && c.index < bestIndex)) {
+            best = d;
+            bestIndex = c.index;
+          }
+        }
+        *out++ = uint8_t(bestIndex);
+      }
+  cellBlock_[cell] = uint32_t(block + 1);
+  return uint32_t(block + 1);
 }
 
 std::vector<RGBQuad> StandardPalette(int bits) {
@@ -105,11 +95,11 @@ std::vector<RGBQuad> StandardPalette(int bits) {
   if (bits == 1) {
     pal = {RGBQuad{0, 0, 0, 0}, RGBQuad{255, 255, 255, 0}};
   } else if (bits == 4) {
-    static const uint8_t vga[16][3] = {  // red, green, blue
-        {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-        {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-        {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
-        {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+    static const uint8_t vga[16][3] = {
+        // red, green, blue
+        {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
+        {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
+        {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
     for (const auto& c : vga) pal.push_back(RGBQuad{c[2], c[1], c[0], 0});
   } else {
     // 6 levels of red, 7 of green, 6 of blue; then the four greys that the
@@ -150,7 +140,9 @@ void RowToBgr(const CImage& img, int y, uint8_t* out) {
   }
 }
 
-inline uint8_t Grey(int r, int g, int b) { return uint8_t((r * 299 + g * 587 + b * 114 + 500) / 1000); }
+inline uint8_t Grey(int r, int g, int b) {
+  return uint8_t((r * 299 + g * 587 + b * 114 + 500) / 1000);
+}
 
 inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 

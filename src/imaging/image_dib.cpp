@@ -184,9 +184,7 @@ bool CImage::CreateFromHBITMAP(const void* packedDib, size_t size) {
     out.palette_ = std::move(pal);
   }
   // Source row of output row y (output rows are bottom-up).
-  auto srcRow = [&](int64_t y) {
-    return pixels + size_t(topDown ? height - 1 - y : y) * stride;
-  };
+  auto srcRow = [&](int64_t y) { return pixels + size_t(topDown ? height - 1 - y : y) * stride; };
   bool alphaSeen = false, alphaTranslucent = false;
   std::vector<uint8_t> alphaPlane;
   if (alpha.mask) alphaPlane.resize(size_t(width) * size_t(height));
@@ -199,8 +197,8 @@ bool CImage::CreateFromHBITMAP(const void* packedDib, size_t size) {
     }
     uint8_t* a = alpha.mask ? alphaPlane.data() + size_t(y) * size_t(width) : nullptr;
     for (int64_t x = 0; x < width; ++x) {
-      uint32_t px = bpp == 16 ? uint32_t(s[x * 2]) | (uint32_t(s[x * 2 + 1]) << 8)
-                              : Load32(s + x * 4);
+      uint32_t px =
+          bpp == 16 ? uint32_t(s[x * 2]) | (uint32_t(s[x * 2 + 1]) << 8) : Load32(s + x * 4);
       d[x * 3] = blue.Get(px);
       d[x * 3 + 1] = green.Get(px);
       d[x * 3 + 2] = red.Get(px);

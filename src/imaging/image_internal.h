@@ -43,24 +43,26 @@ inline void SetRowIndex(uint8_t* row, long x, int bpp, uint8_t index) {
 
 // Maps colours to the nearest entry of a palette (squared RGB distance, the
 // lowest index winning ties, exactly as CImage::GetNearestIndex). The colour
-// cube is split into 32x32x32 cells; each cell lazily gets the short list of
-// entries that can be nearest for some colour inside it, so a lookup only
-// measures a few candidates. A small direct-mapped memo catches repeats.
+// cube is split into 32x32x32 cells of 8x8x8 colours. The first colour
+// looked up in a cell fills the answers for all 512 colours of that cell,
+// searching only the entries that can be nearest somewhere in it; later
+// lookups in the cell are a table read.
 class CNearestColor {
  public:
   CNearestColor(const RGBQuad* palette, int entries);
-  uint8_t Find(uint8_t r, uint8_t g, uint8_t b);
+  uint8_t Find(uint8_t r, uint8_t g, uint8_t b) {
+    const uint32_t cell = (uint32_t(r >> 3) << 10) | (uint32_t(g >> 3) << 5) | (b >> 3);
+    uint32_t block = cellBlock_[cell];
+    if (block == 0) block = BuildCell(cell);
+    return answers_[(size_t(block - 1) << 9) | ((r & 7u) << 6) | ((g & 7u) << 3) | (b & 7u)];
+  }
 
  private:
-  void BuildCell(int cell);
+  uint32_t BuildCell(uint32_t cell);
 
   std::vector<uint8_t> red_, green_, blue_;
-  // Per cell: offset into candidates_ and count; count 0 = not built yet.
-  std::vector<uint32_t> cellStart_;
-  std::vector<uint16_t> cellCount_;
-  std::vector<uint8_t> candidates_;
-  std::vector<uint32_t> memoKey_;  // colour | 0x1000000 when filled
-  std::vector<uint8_t> memoIndex_;
+  std::vector<uint32_t> cellBlock_;  // 1 + block number in answers_; 0 = not built
+  std::vector<uint8_t> answers_;     // 512 per built cell
 };
 
 // The standard palettes of DecreaseBpp: 2 entries black and white, 16 the

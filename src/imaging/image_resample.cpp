@@ -108,7 +108,7 @@ struct Contributions {
   int taps = 0;
   std::vector<int> start;
   std::vector<int> count;
-  std::vector<float> weights;       // normalised to a sum of 1
+  std::vector<float> weights;         // normalised to a sum of 1
   std::vector<int16_t> fixedWeights;  // the same in 14-bit fixed point
 };
 
@@ -210,8 +210,8 @@ void VerticalFixed(const uint8_t* const* rows, const int16_t* w, int n, size_t l
     for (int p = 0; p < np; ++p) {
       const int k = 2 * p;
       __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
-      __m128i t = (k + 1 < n) ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i))
-                              : zero;
+      __m128i t =
+          (k + 1 < n) ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i)) : zero;
       __m128i slo = _mm_unpacklo_epi8(s, zero), tlo = _mm_unpacklo_epi8(t, zero);
       __m128i shi = _mm_unpackhi_epi8(s, zero), thi = _mm_unpackhi_epi8(t, zero);
       a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_unpacklo_epi16(slo, tlo), pairs[p]));
@@ -233,12 +233,30 @@ void VerticalFixed(const uint8_t* const* rows, const int16_t* w, int n, size_t l
 }
 
 void VerticalFloat(const uint8_t* const* rows, const float* w, int n, size_t len, float* out) {
-  std::fill(out, out + len, 0.0f);
-  for (int k = 0; k < n; ++k) {
-    const uint8_t* __restrict r = rows[k];
-    float* __restrict o = out;
-    const float wk = w[k];
-    for (size_t i = 0; i < len; ++i) o[i] += wk * float(r[i]);
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= len; i += 16) {
+    __m128 a0 = _mm_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
+    for (int k = 0; k < n; ++k) {
+      const __m128 wk = _mm_set1_ps(w[k]);
+      __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+      __m128i lo = _mm_unpacklo_epi8(s, zero), hi = _mm_unpackhi_epi8(s, zero);
+      a0 = _mm_add_ps(a0, _mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(lo, zero)), wk));
+      a1 = _mm_add_ps(a1, _mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(lo, zero)), wk));
+      a2 = _mm_add_ps(a2, _mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(hi, zero)), wk));
+      a3 = _mm_add_ps(a3, _mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(hi, zero)), wk));
+    }
+    _mm_storeu_ps(out + i, a0);
+    _mm_storeu_ps(out + i + 4, a1);
+    _mm_storeu_ps(out + i + 8, a2);
+    _mm_storeu_ps(out + i + 12, a3);
+  }
+#endif
+  for (; i < len; ++i) {
+    float acc = 0.0f;
+    for (int k = 0; k < n; ++k) acc += w[k] * float(rows[k][i]);
+    out[i] = acc;
   }
 }
 

@@ -132,8 +132,8 @@ class CFontCache {
       return false;
     }
     std::string family(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName));
-    std::string key = family + '\n' + std::to_string(lf.lfWeight) + '\n' +
-                      std::to_string(lf.lfItalic ? 1 : 0);
+    std::string key =
+        family + '\n' + std::to_string(lf.lfWeight) + '\n' + std::to_string(lf.lfItalic ? 1 : 0);
     auto it = choices_.find(key);
     if (it == choices_.end()) {
       FontChoice c;
@@ -226,8 +226,8 @@ struct Glyph {
 
 struct Line {
   std::vector<Glyph> glyphs;
-  int advance = 0;  // pixels from the pen origin to the end of the advance
-  int inkLeft = 0;  // leftmost of 0 and the ink
+  int advance = 0;   // pixels from the pen origin to the end of the advance
+  int inkLeft = 0;   // leftmost of 0 and the ink
   int inkRight = 0;  // rightmost of the advance and the ink
   int Width() const { return inkRight - inkLeft; }
 };
@@ -336,7 +336,8 @@ bool BuildLayout(const std::string& text, const LogFont& lf, bool smooth, Layout
   std::string clipped = text.substr(0, cut);
   std::vector<char32_t> cps = DecodeUtf8(clipped);
   const bool kerning = FT_HAS_KERNING(face);
-  const FT_Int32 loadFlags = FT_LOAD_DEFAULT | (smooth ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
+  const FT_Int32 loadFlags =
+      FT_LOAD_DEFAULT | (smooth ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
   const FT_Render_Mode renderMode = smooth ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO;
 
   layout.lines.emplace_back();
@@ -485,8 +486,8 @@ bool CImage::DrawStringEx(long x, long y, const TextInfo& info) {
         long cx = xx < radius ? radius - xx : (xx >= boxW - radius ? xx - (boxW - 1 - radius) : 0);
         long cy = yt < radius ? radius - yt : (yt >= boxH - radius ? yt - (boxH - 1 - radius) : 0);
         if (radius > 0 && cx > 0 && cy > 0 && cx * cx + cy * cy > radius * radius) continue;
-        bool edge = outline > 0 && (xx < outline || yt < outline || xx >= boxW - outline ||
-                                    yt >= boxH - outline);
+        bool edge = outline > 0 &&
+                    (xx < outline || yt < outline || xx >= boxW - outline || yt >= boxH - outline);
         if (edge)
           MixPixel(*this, boxLeft + xx, boxTop + yt, fg, 255);
         else

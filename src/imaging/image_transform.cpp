@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "imaging/image.h"
 #include "imaging/image_internal.h"
@@ -22,7 +23,7 @@ struct Orientation {
   bool swapsSides;  // width and height exchange
 };
 
-enum class Turn { Left, Right, Half, Mirror, Flip, Transpose, Transverse };
+enum class Turn { Left, Right, Half, Transpose, Transverse };
 
 Orientation OrientationOf(Turn turn, long w, long h) {
   switch (turn) {
@@ -32,10 +33,6 @@ Orientation OrientationOf(Turn turn, long w, long h) {
       return {w - 1, 0, -1, 0, 1, 0, true};
     case Turn::Half:
       return {w - 1, -1, 0, h - 1, 0, -1, false};
-    case Turn::Mirror:
-      return {w - 1, -1, 0, 0, 0, 1, false};
-    case Turn::Flip:
-      return {0, 1, 0, h - 1, 0, -1, false};
     case Turn::Transpose:  // top-left based (x, y) -> (y, x)
       return {w - 1, 0, -1, h - 1, -1, 0, true};
     case Turn::Transverse:
@@ -77,8 +74,8 @@ void RemapBytes(const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst, ptrdiff_t
 }
 
 // The same for packed 1 and 4 bit rows, one index at a time.
-void RemapIndices(const uint8_t* src, size_t srcStride, uint8_t* dst, size_t dstStride,
-                  long dstW, long dstH, int bpp, const Orientation& o) {
+void RemapIndices(const uint8_t* src, size_t srcStride, uint8_t* dst, size_t dstStride, long dstW,
+                  long dstH, int bpp, const Orientation& o) {
   for (long y = 0; y < dstH; ++y) {
     uint8_t* d = dst + size_t(y) * dstStride;
     for (long x = 0; x < dstW; ++x) {
@@ -137,15 +134,15 @@ static bool Reorient(const CImage& self, Turn turn, CImage& out) {
 
 // The shared tail of the orientation operations: attributes, resolution
 // (exchanged with the sides), delivery to dst or to the image itself.
-#define LUMARO_FINISH_TURN(turn, swapsSides, name)        \
-  CImage out;                                             \
-  if (!Reorient(*this, turn, out)) {                      \
+#define LUMARO_FINISH_TURN(turn, swapsSides, name)               \
+  CImage out;                                                    \
+  if (!Reorient(*this, turn, out)) {                             \
     SetLastError(std::string(name) + ": " + out.GetLastError()); \
-    return false;                                         \
-  }                                                       \
-  out.CopyAttributes(*this);                              \
-  if (swapsSides) std::swap(out.xdpi_, out.ydpi_);        \
-  out.Transfer(dst ? *dst : *this);                       \
+    return false;                                                \
+  }                                                              \
+  out.CopyAttributes(*this);                                     \
+  if (swapsSides) std::swap(out.xdpi_, out.ydpi_);               \
+  out.Transfer(dst ? *dst : *this);                              \
   return true
 
 bool CImage::RotateLeft(CImage* dst) { LUMARO_FINISH_TURN(Turn::Left, true, "RotateLeft"); }
@@ -154,14 +151,47 @@ bool CImage::RotateRight(CImage* dst) { LUMARO_FINISH_TURN(Turn::Right, true, "R
 
 bool CImage::Rotate180(CImage* dst) { LUMARO_FINISH_TURN(Turn::Half, false, "Rotate180"); }
 
+// Mirror and Flip work in place: no second buffer.
 bool CImage::Mirror() {
-  CImage* dst = nullptr;
-  LUMARO_FINISH_TURN(Turn::Mirror, false, "Mirror");
+  if (!IsValid()) {
+    SetLastError("Mirror: the image is empty");
+    return false;
+  }
+  std::vector<uint8_t> copy(bpp_ < 8 ? stride_ : 0);
+  for (int y = 0; y < height_; ++y) {
+    uint8_t* row = GetBits(y);
+    if (bpp_ == 24) {
+      for (long a = 0, b = width_ - 1; a < b; ++a, --b)
+        for (int k = 0; k < 3; ++k) std::swap(row[a * 3 + k], row[b * 3 + k]);
+    } else if (bpp_ == 8) {
+      std::reverse(row, row + width_);
+    } else {
+      std::memcpy(copy.data(), row, stride_);
+      for (long x = 0; x < width_; ++x)
+        SetRowIndex(row, x, bpp_, RowIndex(copy.data(), width_ - 1 - x, bpp_));
+    }
+  }
+  for (int y = 0; y < height_ && !alpha_.empty(); ++y) {
+    uint8_t* a = alpha_.data() + size_t(y) * width_;
+    std::reverse(a, a + width_);
+  }
+  dib_.clear();
+  return true;
 }
 
 bool CImage::Flip() {
-  CImage* dst = nullptr;
-  LUMARO_FINISH_TURN(Turn::Flip, false, "Flip");
+  if (!IsValid()) {
+    SetLastError("Flip: the image is empty");
+    return false;
+  }
+  for (int y = 0, z = height_ - 1; y < z; ++y, --z) {
+    std::swap_ranges(GetBits(y), GetBits(y) + stride_, GetBits(z));
+    if (!alpha_.empty())
+      std::swap_ranges(alpha_.data() + size_t(y) * width_, alpha_.data() + size_t(y + 1) * width_,
+                       alpha_.data() + size_t(z) * width_);
+  }
+  dib_.clear();
+  return true;
 }
 
 bool CImage::Transpose() {

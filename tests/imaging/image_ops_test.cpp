@@ -277,9 +277,8 @@ TEST(ImageTone, LightFollowsTheDocumentedFormula) {
     long brightness, contrast;
     uint8_t in, out;
   } cases[] = {
-      {0, 0, 77, 77},    {20, 0, 77, 97},   {-100, 0, 77, 0},   {0, 100, 200, 255},
-      {0, 50, 200, 236}, {10, 50, 10, 0},   {0, -100, 3, 128},  {0, -50, 0, 64},
-      {300, 0, 0, 255},  {0, 50, 100, 86},
+      {0, 0, 77, 77},  {20, 0, 77, 97},   {-100, 0, 77, 0}, {0, 100, 200, 255}, {0, 50, 200, 236},
+      {10, 50, 10, 0}, {0, -100, 3, 128}, {0, -50, 0, 64},  {300, 0, 0, 255},   {0, 50, 100, 86},
   };
   for (const auto& c : cases) {
     CImage img;
@@ -332,8 +331,10 @@ struct Method {
 const std::vector<Method>& Methods() {
   static const std::vector<Method> m = [] {
     std::vector<Method> v;
-    v.push_back({"Resample nearest", [](CImage& i, long w, long h) { return i.Resample(w, h, 1); }});
-    v.push_back({"Resample bilinear", [](CImage& i, long w, long h) { return i.Resample(w, h, 0); }});
+    v.push_back(
+        {"Resample nearest", [](CImage& i, long w, long h) { return i.Resample(w, h, 1); }});
+    v.push_back(
+        {"Resample bilinear", [](CImage& i, long w, long h) { return i.Resample(w, h, 0); }});
     for (int interp = 1; interp <= 8; ++interp)
       v.push_back({"Resample2", [interp](CImage& i, long w, long h) {
                      return i.Resample2(w, h, interp, CImage::OM_REPEAT);
@@ -382,7 +383,8 @@ TEST(ImageResample, FlatColourStaysFlatUnderEveryFilter) {
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
           RGBQuad q = img.GetPixelColor(x, y, false);
-          off += q.blue != 17 || q.green != 128 || q.red != 250 || *img.AlphaGetPointer(x, y) != 200;
+          off +=
+              q.blue != 17 || q.green != 128 || q.red != 250 || *img.AlphaGetPointer(x, y) != 200;
         }
       EXPECT_EQ(off, 0) << "method #" << m << " to " << w << "x" << h;
     }
@@ -447,24 +449,30 @@ TEST(ImageResample, PaletteImagesBecomeTrueColour) {
 TEST(ImageResample, MatchesImageMagickForEachKernel) {
   TempDir dir;
   const std::string in = dir / "in.ppm";
-  ASSERT_EQ(testing_support::Run(std::string(ImConvert()) + " -size 160x120 -seed 5 plasma:red-blue -blur 0x1 " +
-                "-fill white -draw 'rectangle 40,30 90,70' -fill black -draw 'circle 120,80 130,95' " +
-                "-depth 8 " + Quote(in)),
-            0);
+  ASSERT_EQ(
+      testing_support::Run(
+          std::string(ImConvert()) + " -size 160x120 -seed 5 plasma:red-blue -blur 0x1 " +
+          "-fill white -draw 'rectangle 40,30 90,70' -fill black -draw 'circle 120,80 130,95' " +
+          "-depth 8 " + Quote(in)),
+      0);
   CImage src;
   ASSERT_TRUE(ReadPpm(in, src));
   const struct {
     int interp;
     const char* filter;
-  } kernels[] = {{CImage::IM_LANCZOS, "Lanczos"}, {CImage::IM_BICUBIC, "Catrom"},
-                 {CImage::IM_BICUBIC2, "Mitchell"}, {CImage::IM_BSPLINE, "Spline"},
-                 {CImage::IM_HERMITE, "Hermite"},   {CImage::IM_BILINEAR, "Triangle"},
+  } kernels[] = {{CImage::IM_LANCZOS, "Lanczos"},
+                 {CImage::IM_BICUBIC, "Catrom"},
+                 {CImage::IM_BICUBIC2, "Mitchell"},
+                 {CImage::IM_BSPLINE, "Spline"},
+                 {CImage::IM_HERMITE, "Hermite"},
+                 {CImage::IM_BILINEAR, "Triangle"},
                  {CImage::IM_BOX, "Box"}};
   for (const auto& k : kernels) {
     for (auto [w, h] : {std::pair{61, 47}, {253, 190}}) {
       const std::string out = dir / "out.ppm";
-      ASSERT_EQ(testing_support::Run(std::string(ImConvert()) + " " + Quote(in) + " -filter " + k.filter +
-                    " -resize " + std::to_string(w) + "x" + std::to_string(h) + "! -depth 8 " + Quote(out)),
+      ASSERT_EQ(testing_support::Run(std::string(ImConvert()) + " " + Quote(in) + " -filter " +
+                                     k.filter + " -resize " + std::to_string(w) + "x" +
+                                     std::to_string(h) + "! -depth 8 " + Quote(out)),
                 0);
       CImage theirs, ours(src);
       ASSERT_TRUE(ReadPpm(out, theirs));
@@ -482,8 +490,9 @@ CImage Gradient(int w, int h) {
   EXPECT_TRUE(img.Create(w, h, 24));
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      img.SetPixelColor(x, y, RGBQuad{uint8_t(x * 255 / (w - 1)), uint8_t(y * 255 / (h - 1)),
-                                      uint8_t((x + y) * 255 / (w + h - 2)), 0});
+      img.SetPixelColor(x, y,
+                        RGBQuad{uint8_t(x * 255 / (w - 1)), uint8_t(y * 255 / (h - 1)),
+                                uint8_t((x + y) * 255 / (w + h - 2)), 0});
   return img;
 }
 }  // namespace
@@ -493,8 +502,8 @@ TEST(ImageDepth, StandardPalettesKeepTheMeanColour) {
     int bits;
     bool diffusion;
     double tolerance;
-  } cases[] = {{1, true, 2.0},  {1, false, 10.0}, {4, true, 6.0},
-               {4, false, 40.0}, {8, true, 1.5},  {8, false, 6.0}};
+  } cases[] = {{1, true, 2.0},   {1, false, 10.0}, {4, true, 6.0},
+               {4, false, 40.0}, {8, true, 1.5},   {8, false, 6.0}};
   const CImage src = Gradient(128, 96);
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.diffusion ? " with diffusion" : " without"));
@@ -518,7 +527,7 @@ TEST(ImageDepth, StandardPalettesKeepTheMeanColour) {
   vga.DecreaseBpp(4, false);
   cube.DecreaseBpp(8, false);
   EXPECT_EQ(bw.GetPalette()[1], (RGBQuad{255, 255, 255, 0}));
-  EXPECT_EQ(vga.GetPalette()[9], (RGBQuad{0, 0, 255, 0}));    // bright red
+  EXPECT_EQ(vga.GetPalette()[9], (RGBQuad{0, 0, 255, 0}));  // bright red
   EXPECT_EQ(vga.GetPalette()[7], (RGBQuad{192, 192, 192, 0}));
   EXPECT_EQ(cube.GetPalette()[0], (RGBQuad{0, 0, 0, 0}));
   EXPECT_EQ(cube.GetPalette()[251], (RGBQuad{255, 255, 255, 0}));
@@ -546,7 +555,8 @@ TEST(ImageDepth, GivenPaletteMapsToTheNearestEntryExactly) {
   int wrong = 0;
   for (int y = 0; y < 150; ++y)
     for (int x = 0; x < 200; ++x)
-      wrong += reduced.GetPixelIndex(x, y) != reference.GetNearestIndex(img.GetPixelColor(x, y, false));
+      wrong +=
+          reduced.GetPixelIndex(x, y) != reference.GetNearestIndex(img.GetPixelColor(x, y, false));
   EXPECT_EQ(wrong, 0);
 
   // Only the first `colours` entries are used.
@@ -737,10 +747,12 @@ TEST(ImageDib, HostileHeadersFailAndLeaveTheImage) {
   struct {
     const char* name;
     const std::vector<uint8_t>& data;
-  } cases[] = {{"huge width", huge}, {"huge height", tall}, {"no pixel data", big},
-               {"rows cut short", shortRows}, {"bit depth 7", depth}, {"RLE", rle},
-               {"colour table", table}, {"masks", mask}, {"zero width", zero},
-               {"masks missing", nomasks}, {"smaller than a header", tiny}};
+  } cases[] = {{"huge width", huge},           {"huge height", tall},
+               {"no pixel data", big},         {"rows cut short", shortRows},
+               {"bit depth 7", depth},         {"RLE", rle},
+               {"colour table", table},        {"masks", mask},
+               {"zero width", zero},           {"masks missing", nomasks},
+               {"smaller than a header", tiny}};
   for (const auto& c : cases) {
     CImage img = Pattern(3, 3, 24, false), before(img);
     EXPECT_FALSE(img.CreateFromHBITMAP(c.data.data(), c.data.size())) << c.name;

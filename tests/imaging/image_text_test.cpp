@@ -66,11 +66,24 @@ TEST(ImageText, InkStaysInsideTheMeasuredBox) {
   } cases[] = {
       {"Hello, world", Font(-24), 1},
       {"Wavy jigsaw", Font(-30, 700), 1},
-      {"fjord, italic", [] { LogFont f = Font(-28); f.lfItalic = 1; return f; }(), 1},
+      {"fjord, italic",
+       [] {
+         LogFont f = Font(-28);
+         f.lfItalic = 1;
+         return f;
+       }(),
+       1},
       {"Привет, мир", Font(20), 1},
       {"two\nlines of text", Font(-18), 0},
       {"right\naligned lines", Font(-18), 2},
-      {"Underlined", [] { LogFont f = Font(-22); f.lfUnderline = 1; f.lfStrikeOut = 1; return f; }(), 1},
+      {"Underlined",
+       [] {
+         LogFont f = Font(-22);
+         f.lfUnderline = 1;
+         f.lfStrikeOut = 1;
+         return f;
+       }(),
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -104,8 +117,8 @@ TEST(ImageText, AnExactSizeImageIsFilledFromTopToBottom) {
   ASSERT_TRUE(img.DrawStringEx(w / 2, h, Text("Hg", lf)));
   Box ink = Ink(img);
   ASSERT_FALSE(ink.Empty());
-  EXPECT_LT(ink.top, h / 4);          // the H reaches the top quarter
-  EXPECT_GE(ink.bottom, h - h / 4);   // the g's tail the bottom quarter
+  EXPECT_LT(ink.top, h / 4);         // the H reaches the top quarter
+  EXPECT_GE(ink.bottom, h - h / 4);  // the g's tail the bottom quarter
   EXPECT_LE(ink.left, 3);
   EXPECT_GE(ink.right, w - 4);
 }
