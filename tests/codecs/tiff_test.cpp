@@ -3,6 +3,7 @@
 // ImageMagick and exiftool; frames; hostile inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -509,5 +510,19 @@ TEST(TiffHostile, TruncatedLyingAndGarbage) {
       CImage u;
       u.Decode(d.data(), d.size(), FORMAT_TIF);  // either outcome, no crash
     }
+  }
+}
+
+// Encoders append to what the output already holds (the codec contract).
+TEST(CodecOutput, EncodersAppend) {
+  CImage img = MakePatternImage(20, 10, 24);
+  img.SetCodecOption(5, FORMAT_TIF);
+  for (int format : {FORMAT_JPG, FORMAT_PNG, FORMAT_TIF}) {
+    SCOPED_TRACE(format);
+    std::vector<uint8_t> alone, both = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(img.Encode(alone, format));
+    ASSERT_TRUE(img.Encode(both, format));
+    ASSERT_EQ(both.size(), alone.size() + 5);
+    EXPECT_TRUE(std::equal(alone.begin(), alone.end(), both.begin() + 5));
   }
 }
