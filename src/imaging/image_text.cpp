@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "imaging/image.h"
@@ -216,12 +217,11 @@ std::vector<char32_t> DecodeUtf8(const std::string& s) {
   return out;
 }
 
+// A glyph placed on its line: which glyph, and where its pen origin is.
 struct Glyph {
-  int left = 0;  // ink position relative to the line's pen origin
-  int top = 0;   // rows above the baseline
-  int width = 0;
-  int rows = 0;
-  std::vector<uint8_t> coverage;  // width x rows, 0..255
+  FT_UInt index = 0;
+  int origin = 0;                              // pixels from the line's pen origin
+  int left = 0, top = 0, width = 0, rows = 0;  // ink, relative to the origin and baseline
 };
 
 struct Line {
@@ -233,6 +233,9 @@ struct Line {
 };
 
 struct Layout {
+  FT_Face face = nullptr;  // sized; valid on this thread until the next layout
+  FontChoice choice;
+  bool smooth = true;
   std::vector<Line> lines;
   int ascent = 0;
   int lineHeight = 0;
@@ -321,25 +324,59 @@ void FaceMetrics(FT_Face face, Layout& layout) {
       std::clamp(layout.underlineThickness, 1, std::max(1, descent - layout.underlinePos));
 }
 
+// Loads and renders one glyph into the face's slot; nullptr when it has no
+// usable bitmap (spaces, unsupported formats).
+// advance receives the glyph's advance (26.6), 0 when it cannot be loaded.
+FT_GlyphSlot RenderGlyph(const Layout& layout, FT_UInt index, FT_Pos* advance = nullptr) {
+  const FT_Int32 loadFlags =
+      FT_LOAD_DEFAULT | (layout.smooth ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
+  if (advance) *advance = 0;
+  if (FT_Load_Glyph(layout.face, index, loadFlags) != 0) return nullptr;
+  FT_GlyphSlot slot = layout.face->glyph;
+  if (layout.choice.oblique) FT_GlyphSlot_Oblique(slot);
+  if (layout.choice.embolden) FT_GlyphSlot_Embolden(slot);
+  if (advance) *advance = slot->advance.x;
+  if (FT_Render_Glyph(slot, layout.smooth ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0)
+    return nullptr;
+  const FT_Bitmap& bm = slot->bitmap;
+  if (bm.width == 0 || bm.rows == 0 || bm.pitch <= 0 ||
+      (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO))
+    return nullptr;
+  return slot;
+}
+
+// Coverage 0..255 of pixel (c, r) of a rendered glyph bitmap.
+inline unsigned Coverage(const FT_Bitmap& bm, unsigned c, unsigned r) {
+  const uint8_t* row = bm.buffer + size_t(r) * size_t(bm.pitch);
+  if (bm.pixel_mode == FT_PIXEL_MODE_MONO) return (row[c >> 3] & (0x80 >> (c & 7))) ? 255 : 0;
+  const unsigned greys = bm.num_grays > 1 ? bm.num_grays - 1u : 255u;
+  return greys == 255 ? row[c] : row[c] * 255u / greys;
+}
+
+// Places the glyphs of every line and finds the box. The glyphs are
+// rendered to learn their exact ink extents; drawing renders them again,
+// so no more than one glyph bitmap exists at a time.
 bool BuildLayout(const std::string& text, const LogFont& lf, bool smooth, Layout& layout,
                  std::string& error) {
-  FT_Face face = nullptr;
-  FontChoice choice;
-  if (!ThreadFonts().Get(lf, face, choice, error)) return false;
-  if (!SetSize(face, lf, error)) return false;
-  FaceMetrics(face, layout);
+  if (!ThreadFonts().Get(lf, layout.face, layout.choice, error)) return false;
+  if (!SetSize(layout.face, lf, error)) return false;
+  layout.smooth = smooth;
+  FaceMetrics(layout.face, layout);
+  FT_Face face = layout.face;
 
   // At most 4095 bytes, cut at a character boundary.
   size_t cut = std::min<size_t>(text.size(), 4095);
   while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
     --cut;
-  std::string clipped = text.substr(0, cut);
-  std::vector<char32_t> cps = DecodeUtf8(clipped);
+  std::vector<char32_t> cps = DecodeUtf8(text.substr(0, cut));
   const bool kerning = FT_HAS_KERNING(face);
-  const FT_Int32 loadFlags =
-      FT_LOAD_DEFAULT | (smooth ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
-  const FT_Render_Mode renderMode = smooth ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO;
 
+  struct Seen {
+    bool ink = false;
+    int left = 0, top = 0, width = 0, rows = 0;
+    FT_Pos advance = 0;
+  };
+  std::unordered_map<FT_UInt, Seen> seen;
   layout.lines.emplace_back();
   FT_Pos pen = 0;
   FT_UInt previous = 0;
@@ -363,40 +400,27 @@ bool BuildLayout(const std::string& text, const LogFont& lf, bool smooth, Layout
       if (FT_Get_Kerning(face, previous, index, FT_KERNING_DEFAULT, &delta) == 0) pen += delta.x;
     }
     previous = index;
-    if (FT_Load_Glyph(face, index, loadFlags) != 0) continue;
-    FT_GlyphSlot slot = face->glyph;
-    if (choice.oblique) FT_GlyphSlot_Oblique(slot);
-    if (choice.embolden) FT_GlyphSlot_Embolden(slot);
-    if (FT_Render_Glyph(slot, renderMode) != 0) {
-      pen += slot->advance.x;
-      continue;
-    }
-    const FT_Bitmap& bm = slot->bitmap;
-    const int origin = RoundPix(pen);
-    if (bm.width > 0 && bm.rows > 0 && bm.pitch > 0 &&
-        (bm.pixel_mode == FT_PIXEL_MODE_GRAY || bm.pixel_mode == FT_PIXEL_MODE_MONO)) {
-      Glyph g;
-      g.left = origin + slot->bitmap_left;
-      g.top = slot->bitmap_top;
-      g.width = int(bm.width);
-      g.rows = int(bm.rows);
-      g.coverage.resize(size_t(g.width) * size_t(g.rows));
-      const int greys = bm.num_grays > 1 ? bm.num_grays - 1 : 255;
-      for (int r = 0; r < g.rows; ++r) {
-        const uint8_t* src = bm.buffer + size_t(r) * size_t(bm.pitch);
-        uint8_t* dst = &g.coverage[size_t(r) * size_t(g.width)];
-        for (int c = 0; c < g.width; ++c) {
-          if (bm.pixel_mode == FT_PIXEL_MODE_MONO)
-            dst[c] = (src[c >> 3] & (0x80 >> (c & 7))) ? 255 : 0;
-          else
-            dst[c] = greys == 255 ? src[c] : uint8_t(src[c] * 255 / greys);
-        }
+    // Each distinct glyph is rendered once here.
+    auto known = seen.find(index);
+    if (known == seen.end()) {
+      Seen info;
+      if (FT_GlyphSlot slot = RenderGlyph(layout, index, &info.advance)) {
+        info.ink = true;
+        info.left = slot->bitmap_left;
+        info.top = slot->bitmap_top;
+        info.width = int(slot->bitmap.width);
+        info.rows = int(slot->bitmap.rows);
       }
-      line.inkLeft = std::min(line.inkLeft, g.left);
-      line.inkRight = std::max(line.inkRight, g.left + g.width);
-      line.glyphs.push_back(std::move(g));
+      known = seen.emplace(index, info).first;
     }
-    pen += slot->advance.x;
+    const Seen& info = known->second;
+    if (info.ink) {
+      Glyph g{index, RoundPix(pen), info.left, info.top, info.width, info.rows};
+      line.inkLeft = std::min(line.inkLeft, g.origin + g.left);
+      line.inkRight = std::max(line.inkRight, g.origin + g.left + g.width);
+      line.glyphs.push_back(g);
+    }
+    pen += info.advance;
   }
   finishLine(layout.lines.back());
   layout.width = 0;
@@ -480,8 +504,11 @@ bool CImage::DrawStringEx(long x, long y, const TextInfo& info) {
     const unsigned a = unsigned(std::lround(std::clamp(double(info.b_opacity), 0.0, 1.0) * 255));
     const long radius = std::min({boxH * long(info.b_round) / 100, boxW / 2, boxH / 2});
     const long outline = info.b_outline;
-    for (long yt = 0; yt < boxH; ++yt) {
-      for (long xx = 0; xx < boxW; ++xx) {
+    // Box pixels that fall on the image.
+    const long y0 = std::max(0L, -boxTop), y1 = std::min(boxH, long(height_) - boxTop);
+    const long x0 = std::max(0L, -boxLeft), x1 = std::min(boxW, long(width_) - boxLeft);
+    for (long yt = y0; yt < y1; ++yt) {
+      for (long xx = x0; xx < x1; ++xx) {
         // Rounded corners: skip pixels outside the corner circles.
         long cx = xx < radius ? radius - xx : (xx >= boxW - radius ? xx - (boxW - 1 - radius) : 0);
         long cy = yt < radius ? radius - yt : (yt >= boxH - radius ? yt - (boxH - 1 - radius) : 0);
@@ -507,12 +534,21 @@ bool CImage::DrawStringEx(long x, long y, const TextInfo& info) {
     const long lineTop = boxTop + long(i) * layout.lineHeight;
     const long baseline = lineTop + layout.ascent;
     for (const Glyph& g : line.glyphs) {
-      const long gx = origin + g.left;
-      const long gy = baseline - g.top;
-      for (int r = 0; r < g.rows; ++r) {
-        const uint8_t* cov = &g.coverage[size_t(r) * size_t(g.width)];
-        for (int c = 0; c < g.width; ++c) MixPixel(*this, gx + c, gy + r, fg, cov[c]);
-      }
+      // Glyphs off the image are not rendered at all.
+      if (origin + g.origin + g.left >= width_ || origin + g.origin + g.left + g.width <= 0 ||
+          baseline - g.top >= height_ || baseline - g.top + g.rows <= 0)
+        continue;
+      FT_GlyphSlot slot = RenderGlyph(layout, g.index);
+      if (!slot) continue;
+      const FT_Bitmap& bm = slot->bitmap;
+      const long gx = origin + g.origin + slot->bitmap_left;
+      const long gy = baseline - slot->bitmap_top;
+      // Only the part of the glyph that falls on the image.
+      const long c0 = std::max(0L, -gx), c1 = std::min(long(bm.width), long(width_) - gx);
+      const long r0 = std::max(0L, -gy), r1 = std::min(long(bm.rows), long(height_) - gy);
+      for (long r = r0; r < r1; ++r)
+        for (long c = c0; c < c1; ++c)
+          MixPixel(*this, gx + c, gy + r, fg, Coverage(bm, unsigned(c), unsigned(r)));
     }
     if (info.lfont.lfUnderline) {
       long top = baseline + layout.underlinePos;

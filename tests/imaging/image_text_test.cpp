@@ -242,6 +242,11 @@ TEST(ImageText, ClippedAtTheEdgesAndOnPaletteImages) {
   EXPECT_GT(dark, 50);
   CImage empty;
   EXPECT_FALSE(empty.DrawStringEx(0, 0, Text("x", lf)));
+  // A giant font and a long text from a hand-edited settings file: drawn
+  // (clipped) without rendering thousands of giant glyphs.
+  CImage small = Canvas(200, 100);
+  EXPECT_TRUE(small.DrawStringEx(100, 100, Text(std::string(5000, 'W'), Font(-100000))));
+  EXPECT_FALSE(Ink(small).Empty());
 }
 
 TEST(ImageText, WorkerThreadsDrawAtTheSameTime) {
