@@ -338,6 +338,11 @@ TEST(TiffEncode, PalettesGreyAlphaAndMetadata) {
   cases.push_back({"grey4", MakePatternImage(45, 31, 4, true), "min-is-black", 4, false});
   cases.push_back({"grey8", MakePatternImage(45, 31, 8, true), "min-is-black", 8, false});
   {
+    CImage g = MakePatternImage(45, 31, 4, true);
+    for (int i = 0; i < 16; ++i) g.SetPaletteColor(uint8_t(i), uint8_t(255 - i * 17), uint8_t(255 - i * 17), uint8_t(255 - i * 17));
+    cases.push_back({"white4", std::move(g), "min-is-white", 4, false});
+  }
+  {
     CImage a = MakePatternImage(45, 31, 24);
     a.AlphaCreate();
     for (int i = 0; i < 45 * 31; ++i) a.AlphaGetPointer()[i] = uint8_t(i * 5);
@@ -364,7 +369,14 @@ TEST(TiffEncode, PalettesGreyAlphaAndMetadata) {
         EXPECT_TRUE(SameBits(back, c.img));
       }
       RefImage ref;
-      ASSERT_TRUE(LoadWithImageMagick(path, ref, 0, "", 16));
+      std::string refPath = path;
+      if (c.bpp == 4 && Has(c.info, "min-is-white")) {
+        // ImageMagick 6 ignores min-is-white at 4 bits; libtiff's own
+        // tiff2rgba (as GraphicsMagick and vips) reads it right.
+        refPath = dir / "rgba.tif";
+        ASSERT_EQ(ts::Run("tiff2rgba " + Quote(path) + " " + Quote(refPath)), 0);
+      }
+      ASSERT_TRUE(LoadWithImageMagick(refPath, ref, 0, "", 16));
       EXPECT_TRUE(MatchesRef(c.img, ref, true));
     }
   }

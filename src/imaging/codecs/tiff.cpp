@@ -29,7 +29,8 @@
 // the CCITT values a copy of the image is reduced to 1 bit first (Floyd-
 // Steinberg); JPEG writes 8-bit grey for grey pictures and YCbCr for the
 // rest (palette images expanded). Palette images keep a colour map
-// (grey-ramp palettes are written as grey); an alpha plane is written as an
+// (grey-ramp palettes are written as min-is-black grey, reversed ones as
+// min-is-white); an alpha plane is written as an
 // unassociated alpha sample (palette images with one become RGBA). The
 // resolution in dots per inch and the ICC profile are written. CCITT and
 // JPEG cannot carry alpha; palette transparency is not kept either.
@@ -520,12 +521,15 @@ bool TiffDecode(CImage& image, const uint8_t* data, size_t size) {
 
 // ---- writing ------------------------------------------------------------------------
 
-bool IsGreyRamp(const CImage& image) {
+// The palette is exactly the grey ramp of its depth, dark to light (or
+// light to dark with reversed).
+bool IsGreyRamp(const CImage& image, bool reversed = false) {
   const RGBQuad* pal = image.GetPalette();
   uint32_t n = image.GetNumColors();
   if (!pal || n < 2) return false;
   for (uint32_t i = 0; i < n; ++i) {
     uint8_t v = uint8_t(i * 255 / (n - 1));
+    if (reversed) v = uint8_t(255 - v);
     if (pal[i].red != v || pal[i].green != v || pal[i].blue != v) return false;
   }
   return true;
@@ -632,6 +636,7 @@ bool WriteTiff(const CImage& source, std::vector<uint8_t>& out) {
   uint16_t photometric, bps, spp = 1;
   bool invertBits = false;
   bool greyRamp = bpp <= 8 && IsGreyRamp(img);
+  bool whiteRamp = bpp <= 8 && !greyRamp && IsGreyRamp(img, true);
   if (ccitt) {
     kind = RowKind::BiLevel;
     photometric = PHOTOMETRIC_MINISWHITE;
@@ -661,7 +666,9 @@ bool WriteTiff(const CImage& source, std::vector<uint8_t>& out) {
     spp = 3;
   } else {
     kind = RowKind::Indexed;
-    photometric = greyRamp ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE;
+    photometric = greyRamp    ? PHOTOMETRIC_MINISBLACK
+                  : whiteRamp ? PHOTOMETRIC_MINISWHITE
+                              : PHOTOMETRIC_PALETTE;
     bps = uint16_t(bpp);
   }
 
