@@ -20,14 +20,6 @@ constexpr size_t kMaxTextBytes = 4095;
 // image.
 constexpr long kMaxShadowOffset = 1000;
 
-// String numbers of the four date and time forms.
-enum : int {
-  IDS_TIME_ONLY = 151,
-  IDS_DATE_AND_TIME = 152,
-  IDS_TIME_AND_DATE = 153,
-  IDS_DATE_ONLY = 194,
-};
-
 RGBQuad ColourFromRef(uint32_t colour) {
   return RGBQuad{uint8_t((colour >> 16) & 0xFF), uint8_t((colour >> 8) & 0xFF),
                  uint8_t(colour & 0xFF), 0};

@@ -21,6 +21,9 @@ enum StringId : int {
   IDS_SPLIT_FAILED = 141,
   IDS_SPLIT_CHOOSE_FOLDER = 142,
   IDS_FILTER_DUPLICATE_GUID = 144,
+  IDS_TIME_ONLY = 151,               // hour, minute
+  IDS_DATE_AND_TIME = 152,           // day, month, year, hour, minute
+  IDS_TIME_AND_DATE = 153,           // hour, minute, day, month, year
   IDS_CANNOT_CREATE_FOLDER = 145,    // %1 = folder
   IDS_RESTART_NEEDED = 146,
   IDS_SETTINGS_FILTER = 154,
@@ -31,6 +34,7 @@ enum StringId : int {
   IDS_UPDATE_NONE = 187,
   IDS_FILTER_COLUMN = 191,
   IDS_DESCRIPTION_COLUMN = 193,
+  IDS_DATE_ONLY = 194,               // day, month, year
 
   // Fixed texts of the program that the English library also translates.
   IDS_APP_NAME = 60000,              // "Lumaro III"
