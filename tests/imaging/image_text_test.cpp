@@ -244,9 +244,13 @@ TEST(ImageText, ClippedAtTheEdgesAndOnPaletteImages) {
   EXPECT_FALSE(empty.DrawStringEx(0, 0, Text("x", lf)));
   // A giant font and a long text from a hand-edited settings file: drawn
   // (clipped) without rendering thousands of giant glyphs.
-  CImage small = Canvas(200, 100);
-  EXPECT_TRUE(small.DrawStringEx(100, 100, Text(std::string(5000, 'W'), Font(-100000))));
-  EXPECT_FALSE(Ink(small).Empty());
+  const std::string many(5000, 'H');
+  long bigW = 0, bigH = 0;
+  ASSERT_TRUE(CImage::MeasureText(many, Font(-100000), bigW, bigH));
+  EXPECT_GT(bigW, bigH);
+  CImage window = Canvas(1000, 1000);  // the left part of the first letters
+  EXPECT_TRUE(window.DrawStringEx(bigW / 2, bigH / 2, Text(many, Font(-100000))));
+  EXPECT_FALSE(Ink(window).Empty());
 }
 
 TEST(ImageText, WorkerThreadsDrawAtTheSameTime) {
