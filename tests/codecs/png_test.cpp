@@ -160,10 +160,10 @@ TEST(PngDecode, TransparencyChunks) {
   CImage four = MakePatternImage(30, 20, 4);
   ASSERT_TRUE(WritePnm(four, ppm));
   RGBQuad key = four.GetPixelColor(3, 5, false);
-  char keySpec[64];
-  std::snprintf(keySpec, sizeof keySpec, "=rgb:%02x/%02x/%02x", key.red, key.green, key.blue);
+  char keyColour[64];
+  std::snprintf(keyColour, sizeof keyColour, "=rgb:%02x/%02x/%02x", key.red, key.green, key.blue);
   std::string palT = dir / "palt.png";
-  ASSERT_EQ(ts::Run("pnmtopng -transparent " + std::string(keySpec) + " " + Quote(ppm) + " > " + Quote(palT) + " 2>/dev/null"), 0);
+  ASSERT_EQ(ts::Run("pnmtopng -transparent " + std::string(keyColour) + " " + Quote(ppm) + " > " + Quote(palT) + " 2>/dev/null"), 0);
   CImage t;
   ASSERT_TRUE(t.Load(palT)) << t.GetLastError();
   ASSERT_LE(t.GetBpp(), 8);
@@ -182,10 +182,10 @@ TEST(PngDecode, TransparencyChunks) {
   RefImage greyRef;
   ASSERT_TRUE(LoadWithImageMagick(pgm, greyRef));
   int level = greyRef.At(0, 0)[0];
-  char spec[64];
-  std::snprintf(spec, sizeof spec, "rgb:%02x/%02x/%02x", level, level, level);
+  char greyColour[64];
+  std::snprintf(greyColour, sizeof greyColour, "rgb:%02x/%02x/%02x", level, level, level);
   std::string greyT = dir / "greyt.png";
-  ASSERT_EQ(ts::Run("pnmtopng -transparent " + std::string(spec) + " " + Quote(pgm) + " > " + Quote(greyT) + " 2>/dev/null"), 0);
+  ASSERT_EQ(ts::Run("pnmtopng -transparent " + std::string(greyColour) + " " + Quote(pgm) + " > " + Quote(greyT) + " 2>/dev/null"), 0);
   ASSERT_NE(IdentifyVerbose(greyT).find("png:IHDR.color_type: 0"), std::string::npos);
   CImage g;
   ASSERT_TRUE(g.Load(greyT)) << g.GetLastError();
@@ -318,7 +318,7 @@ TEST(PngEncode, ResolutionAndProfile) {
   std::string id = IdentifyVerbose(path);
   EXPECT_NE(id.find("png:pHYs: x_res=11811, y_res=5906, units=1"), std::string::npos) << id;
   std::string out = dir / "out.icc";
-  ASSERT_EQ(ts::Run("exiftool -q -b -ICC_Profile " + Quote(path) + " > " + Quote(out)), 0);
+  ASSERT_EQ(ts::Run("exiftool -q -b -ICC_Profile " + Quote(path) + " 2>/dev/null > " + Quote(out)), 0);
   EXPECT_EQ(ReadFileBytes(out), icc);
   CImage back;
   ASSERT_TRUE(back.Load(path));
