@@ -11,12 +11,23 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CImage;
 class CIniStore;
 struct PropertyItemList;
 
 // What the worker knows about the source of the image being written.
+// A picture encoded by a writer but not yet on disk.
+struct EncodedOutput {
+  std::vector<uint8_t> data;
+  std::string extension;  // appended to the output base when written
+  uint8_t result = 0;     // nonzero: Save ends with this code, nothing written
+  bool write = false;     // false: nothing to write (the base class)
+  bool metadata = false;  // JPEG and PNG: the metadata is rewritten afterwards
+  std::string error;      // why encoding failed
+};
+
 struct SourceInfo {
   int SourceFormat = 0;             // format code of the source (FormatFromExtension)
   int NotResized = 0;               // 1 when the resize stage did not run
@@ -45,13 +56,24 @@ class COutputFormat {
   virtual int SaveOptions(CIniStore& store);
   // Replaces text with the one-line summary of the options.
   virtual void Describe(std::string& text);
-  // Writes image as a file of this format. outputBase is the output path
-  // without extension on entry and the final file name on success.
-  // Returns 0 written, 1 output not prepared (or, for the keep format, source
-  // format 0), 2 the encoder failed.
+  // Writes image as a file of this format: Encode, then Write. outputBase
+  // is the output path without extension on entry and the final file name
+  // on success. Returns 0 written, 1 output not prepared (or, for the keep
+  // format, source format 0), 2 the encoder failed.
   virtual uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
                        const PropertyItemList* items, int propertyCount,
                        const SourceInfo& info);
+
+  // The two halves of Save. Encode needs nothing but the picture and may
+  // run on any thread (the GIF writer reduces the caller's image); Write
+  // prepares the target (read-only flag, backup), puts the bytes on disk
+  // through a temporary file, rewrites the metadata of JPEG and PNG files,
+  // and shows message 124 when the target cannot be written. Writes must
+  // happen in the job's order. Base: encodes nothing, writes nothing.
+  virtual void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+                      EncodedOutput& out);
+  uint8_t Write(EncodedOutput& out, std::string& outputBase, const PropertyItemList* items,
+                int propertyCount, std::string* error = nullptr);
 
   // Extension this format writes, with the dot; empty for the keep format.
   const char* Extension() const { return Ext; }
@@ -73,9 +95,8 @@ class CFormatJPEG : public COutputFormat {
   int LoadOptions(CIniStore& store) override;
   int SaveOptions(CIniStore& store) override;
   void Describe(std::string& text) override;
-  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-               const PropertyItemList* items, int propertyCount,
-               const SourceInfo& info) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
 
   int Quality = 75;               // 0..100
   int OptimizeHuffmanCoding = 1;  // switch
@@ -89,9 +110,8 @@ class CFormatPNG : public COutputFormat {
   int LoadOptions(CIniStore& store) override;
   int SaveOptions(CIniStore& store) override;
   void Describe(std::string& text) override;
-  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-               const PropertyItemList* items, int propertyCount,
-               const SourceInfo& info) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
 
   int Compression = 0;  // carried through the settings; nothing writes with it
   int Interlaced = 0;   // switch
@@ -103,9 +123,8 @@ class CFormatTIFF : public COutputFormat {
   int LoadOptions(CIniStore& store) override;
   int SaveOptions(CIniStore& store) override;
   void Describe(std::string& text) override;
-  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-               const PropertyItemList* items, int propertyCount,
-               const SourceInfo& info) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
 
   // "Compression - Type": 0 none, 1 CCITT RLE, 2 CCITT fax 3, 3 CCITT fax 4,
   // 4 LZW, 5 JPEG, 6 PackBits.
@@ -115,9 +134,8 @@ class CFormatTIFF : public COutputFormat {
 class CFormatBMP : public COutputFormat {
  public:
   CFormatBMP();
-  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-               const PropertyItemList* items, int propertyCount,
-               const SourceInfo& info) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
 };
 
 class CFormatGIF : public COutputFormat {
@@ -126,9 +144,8 @@ class CFormatGIF : public COutputFormat {
   int LoadOptions(CIniStore& store) override;
   int SaveOptions(CIniStore& store) override;
   void Describe(std::string& text) override;
-  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-               const PropertyItemList* items, int propertyCount,
-               const SourceInfo& info) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
 
   int PaletteType = 1;                 // 0 standard, 1 adaptive, 2 user palette
   int PaletteLimitColors = 256;        // 0..256
@@ -141,7 +158,6 @@ class CFormatKeep : public COutputFormat {
  public:
   CFormatKeep();
   void Describe(std::string& text) override;
-  uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-               const PropertyItemList* items, int propertyCount,
-               const SourceInfo& info) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
 };
