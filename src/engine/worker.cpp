@@ -99,6 +99,28 @@ struct JobContext {
   bool readProperties;
 };
 
+// Lets the JPEG decoder scale by 1/2, 1/4 or 1/8 while decoding when the
+// resize stage will shrink the picture anyway: the decoded picture stays at
+// least as large as the target, in whichever way the rotation turns it.
+CImage::DecodeSizeHint ShrinkOnLoadHint(const ResizeOptions& resize, int rotation) {
+  if (!ResizeApplies(resize)) return nullptr;
+  const bool mayTurn = rotation == 0 || rotation == 1 || rotation == 4;
+  return [resize, mayTurn](int width, int height, int& minWidth, int& minHeight) {
+    long tw = 0, th = 0;
+    ComputeTargetSize(resize, unsigned(width), unsigned(height), tw, th);
+    long needW = tw, needH = th;
+    if (mayTurn) {
+      long tw2 = 0, th2 = 0;
+      ComputeTargetSize(resize, unsigned(height), unsigned(width), tw2, th2);
+      needW = std::max(needW, th2);
+      needH = std::max(needH, tw2);
+    }
+    if (needW <= 0 || needH <= 0) return;  // let the resize stage refuse it
+    minWidth = int(std::min<long>(needW, width));
+    minHeight = int(std::min<long>(needH, height));
+  };
+}
+
 // The picture steps of one file, from metadata to the encoded bytes.
 // Orientation here is the non-interactive one (carried values).
 void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& image,
@@ -115,11 +137,19 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   task.info.SourceFormat = FormatFromExtension(task.source);
   task.info.SourceCodecOption = image.GetCodecOption(task.info.SourceFormat);
 
+  // A JPEG may have been decoded smaller than stored (see SetDecodeSizeHint);
+  // the target size is always computed from the stored size.
+  const int decodedWidth = image.GetWidth(), decodedHeight = image.GetHeight();
   ctx.stages.Rotate(image, carried.rotation, task.items, task.itemCount);
   ctx.stages.Flip(image, carried.flip);
   if (carried.brightness != 0 || carried.contrast != 0)
     image.Light(carried.brightness, carried.contrast);
-  ApplyResize(image, ctx.resize);
+  const bool turned = decodedWidth != decodedHeight && image.GetWidth() == decodedHeight &&
+                      image.GetHeight() == decodedWidth;
+  const unsigned storedWidth = unsigned(image.GetStoredWidth());
+  const unsigned storedHeight = unsigned(image.GetStoredHeight());
+  ApplyResizeFrom(image, ctx.resize, turned ? storedHeight : storedWidth,
+                  turned ? storedWidth : storedHeight);
   task.info.NotResized = ResizeApplies(ctx.resize) ? 0 : 1;
   if (ctx.settings.WatermarksOn != 0) ctx.stages.Watermark(image, task.source);
   // Only on the worker thread: helpers run when no filter is enabled.
@@ -161,6 +191,7 @@ class CLookahead {
  private:
   void Run() {
     CImage image;
+    image.SetDecodeSizeHint(ShrinkOnLoadHint(ctx_.resize, carried_.rotation));
     for (;;) {
       FileTask* task;
       {
@@ -242,6 +273,7 @@ int ConversionThreadProc(CConversionJob* job) {
                        s.KeepExisting != 0 || s.UseUserComment != 0 || s.RotationMode == 4};
   const std::string progressLabel = LoadResString(IDS_PROGRESS_LABEL);
 
+  if (s.Interactive == 0) image.SetDecodeSizeHint(ShrinkOnLoadHint(resize, carried.rotation));
   std::vector<FileTask> tasks(n);
   const unsigned helpers = LookaheadThreads(s, job->filters, n);
   std::unique_ptr<CLookahead> lookahead;

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/codecs/jpeg.h"
 
 namespace {
 std::atomic<uint64_t> g_pixelLimit{uint64_t(1) << 28};
@@ -240,8 +241,19 @@ bool CImage::Decode(const uint8_t* data, size_t size, int format, const std::str
   fresh.jpegQuality_ = jpegQuality_;
   fresh.SetType(codec->format);
   bool ok = false;
+  int storedWidth = 0, storedHeight = 0;
   try {
-    ok = codec->decode(fresh, data, size);
+    int minWidth = 0, minHeight = 0;
+    if (codec->format == FORMAT_JPG && ReadJpegHeader(data, size, storedWidth, storedHeight) &&
+        decodeHint_) {
+      minWidth = storedWidth;
+      minHeight = storedHeight;
+      decodeHint_(storedWidth, storedHeight, minWidth, minHeight);
+    }
+    if (minWidth > 0 && minHeight > 0 && (minWidth < storedWidth || minHeight < storedHeight))
+      ok = DecodeJpegScaled(fresh, data, size, minWidth, minHeight);
+    else
+      ok = codec->decode(fresh, data, size);
   } catch (const std::bad_alloc&) {
     fresh.SetLastError("out of memory");
     ok = false;
@@ -255,7 +267,11 @@ bool CImage::Decode(const uint8_t* data, size_t size, int format, const std::str
     return false;
   }
   if (fresh.numFrames_ <= 0) fresh.numFrames_ = 1;
+  DecodeSizeHint hint = std::move(decodeHint_);
   fresh.Transfer(*this);
+  decodeHint_ = std::move(hint);
+  storedWidth_ = storedWidth > 0 ? storedWidth : width_;
+  storedHeight_ = storedHeight > 0 ? storedHeight : height_;
   error_.clear();
   return true;
 }

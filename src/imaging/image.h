@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,15 @@ class CImage {
               const std::string& nameHint = std::string());
   bool Save(const std::string& path, int format) const;
   bool Encode(std::vector<uint8_t>& out, int format) const;
+  // Lets a decoder that can scale while decoding (JPEG: by 1/2, 1/4, 1/8)
+  // make a smaller picture. Given the stored size, the hint sets the
+  // smallest width and height the caller needs; the decoder keeps at least
+  // that. GetStoredWidth/Height tell the stored size of the last load.
+  using DecodeSizeHint = std::function<void(int width, int height, int& minWidth, int& minHeight)>;
+  void SetDecodeSizeHint(DecodeSizeHint hint) { decodeHint_ = std::move(hint); }
+  int GetStoredWidth() const { return storedWidth_; }
+  int GetStoredHeight() const { return storedHeight_; }
+
   // Format of the last successful load (0 when created).
   int GetType() const { return type_; }
 
@@ -347,6 +357,9 @@ class CImage {
   uint8_t jpegQuality_ = 90;
   uint8_t jpegSmoothing_ = 0;
   std::vector<uint8_t> icc_;
+  DecodeSizeHint decodeHint_;
+  int storedWidth_ = 0;
+  int storedHeight_ = 0;
   mutable std::vector<uint8_t> dib_;
   mutable std::string error_;
 };

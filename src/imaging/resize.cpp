@@ -109,13 +109,18 @@ bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode) {
 }
 
 bool ApplyResize(CImage& image, const ResizeOptions& o) {
+  return ApplyResizeFrom(image, o, unsigned(image.GetWidth()), unsigned(image.GetHeight()));
+}
+
+bool ApplyResizeFrom(CImage& image, const ResizeOptions& o, unsigned sourceWidth,
+                     unsigned sourceHeight) {
   if (o.PercentsOrPixels == 2) {
     image.SetXDPI(DpiFromIndex(o.Dpi));
     image.SetYDPI(DpiFromIndex(o.Dpi));
   }
   if (!ResizeApplies(o)) return false;
   long w = 0, h = 0;
-  ComputeTargetSize(o, unsigned(image.GetWidth()), unsigned(image.GetHeight()), w, h);
+  ComputeTargetSize(o, sourceWidth, sourceHeight, w, h);
   return ResampleByMode(image, w, h, o.ResamplingMode);
 }
 

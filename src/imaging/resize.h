@@ -38,6 +38,11 @@ bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode);
 // The whole stage: in millimetre mode writes the resolution into the image,
 // then resamples when ResizeApplies. Returns true when it resampled.
 bool ApplyResize(CImage& image, const ResizeOptions& options);
+// The same, with the target computed from the picture's stored size when it
+// was decoded smaller than that (a JPEG scaled while decoding): the written
+// size is exactly the one a full decode would give.
+bool ApplyResizeFrom(CImage& image, const ResizeOptions& options, unsigned sourceWidth,
+                     unsigned sourceHeight);
 
 // Millimetre and pixel conversion of the Dimensions page.
 // Millimetres -> pixels: floor(mm * ppcm * 0.1 + 0.5).
