@@ -2,17 +2,51 @@
 #include "ui/desktop.h"
 
 #include <QApplication>
-#include <QMessageBox>
+#include <QIcon>
+#include <QStringList>
 
 #include "services/application.h"
 #include "services/strings.h"
+#include "settings/settings.h"
+#include "ui/about_dlg.h"
+#include "ui/main_window.h"
 
 int RunDesktop(int argc, char** argv) {
   QApplication qapp(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Lumaro"));
+  QApplication::setWindowIcon(ProgramIcon());
+  // Without a desktop's own theme, take the file and folder icons from the
+  // Adwaita theme when it is installed.
+  if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+
+  // Program folder, filter plug-ins, the default settings file, the
+  // language library.
   CApplication app;
   app.Start(CApplication::Mode::Desktop);
-  QMessageBox::information(nullptr, QString::fromStdString(LoadResString(IDS_APP_NAME)),
-                           QStringLiteral("The main window is not built yet."));
+
+  // ---- The automation switches ------------------------------------------
+  // --automation/--embedding start the automation server and go on to the
+  // main window; --regserver and --unregserver end here. The automation
+  // service installs GetDesktopServices().automationSwitches.
+  const DesktopServices& services = GetDesktopServices();
+  if (services.automationSwitches) {
+    int exitCode = 0;
+    if (services.automationSwitches(QApplication::arguments(), exitCode)) {
+      app.Exit();
+      return exitCode;
+    }
+  }
+
+  int result = 0;
+  {
+    CLumaro3Dlg window(app.Filters());
+    if (services.mainWindowCreated) services.mainWindowCreated(&window);
+    window.show();
+    window.exec();
+  }
+  // The settings go into the default settings file; the language library
+  // is released.
   app.Exit();
-  return 0;
+  return result;
 }

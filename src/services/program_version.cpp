@@ -1,0 +1,3 @@
+#include "services/program_version.h"
+
+const char* ProgramVersionText() { return LUMARO_VERSION; }
