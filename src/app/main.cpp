@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "app/batch.h"
+#include "services/application.h"
+#include "services/split.h"
 #ifdef LUMARO_HAVE_UI
 #include "ui/desktop.h"
 #endif
@@ -14,6 +16,17 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[i], "--convert") == 0) return RunBatchConvert(argc, argv, i + 1);
+    if (std::strcmp(argv[i], "--split") == 0) {
+      if (argc - i != 3) {
+        std::fprintf(stderr, "lumaro: usage: lumaro --split FILE FOLDER\n");
+        return 2;
+      }
+      CApplication app;
+      app.Start(CApplication::Mode::Batch);
+      int rc = RunSplitCommand(argv[i + 1], argv[i + 2]);
+      app.Exit();
+      return rc;
+    }
   }
 #ifdef LUMARO_HAVE_UI
   return RunDesktop(argc, argv);
