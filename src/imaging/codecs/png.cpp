@@ -25,9 +25,12 @@
 // libpng reports errors by longjmp to the function that set the jump; those
 // functions keep their state in a job record owned by the caller and create
 // no C++ objects with destructors, so a jump never skips a destructor.
+#include <libdeflate.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -494,6 +497,214 @@ bool PlanWrite(WriteJob& job) {
   return true;
 }
 
+
+// ---- direct writing --------------------------------------------------------------
+//
+// Non-interlaced files are written here rather than through libpng: the rows
+// are filtered with the usual adaptive choice (the filter whose output has
+// the smallest sum of absolute values, per row; none for palette and
+// sub-byte images, as libpng does) and the whole image data is compressed in
+// one pass by libdeflate, which packs as tightly as zlib's level 7 at a
+// fraction of its time. The file is the same kind libpng would write.
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(uint8_t(v >> 24));
+  out.push_back(uint8_t(v >> 16));
+  out.push_back(uint8_t(v >> 8));
+  out.push_back(uint8_t(v));
+}
+
+void PutChunk(std::vector<uint8_t>& out, const char type[4], const uint8_t* data, size_t size) {
+  PutU32(out, uint32_t(size));
+  size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  if (size) out.insert(out.end(), data, data + size);
+  PutU32(out, uint32_t(libdeflate_crc32(0, out.data() + start, size + 4)));
+}
+
+struct DeflateCompressor {
+  explicit DeflateCompressor(int level) : c(libdeflate_alloc_compressor(level)) {}
+  ~DeflateCompressor() {
+    if (c) libdeflate_free_compressor(c);
+  }
+  bool Compress(const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+    if (!c) return false;
+    out.resize(libdeflate_zlib_compress_bound(c, in.size()));
+    size_t n = libdeflate_zlib_compress(c, in.data(), in.size(), out.data(), out.size());
+    out.resize(n);
+    return n != 0;
+  }
+  libdeflate_compressor* c;
+};
+
+// One row of the image in PNG sample order (R, G, B[, A]; grey and palette
+// rows as stored).
+void MakePngRow(const WriteJob& job, int yFromTop, uint8_t* dst) {
+  const CImage& image = *job.image;
+  const int w = image.GetWidth();
+  if (job.rgba) {
+    MakeRgbaRow(image, yFromTop, dst);
+    for (int x = 0; x < w; ++x, dst += 4) std::swap(dst[0], dst[2]);
+  } else if (job.colorType == PNG_COLOR_TYPE_RGB) {
+    const uint8_t* src = image.TopRow(yFromTop);
+    for (int x = 0; x < w; ++x, src += 3, dst += 3) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+    }
+  } else {
+    std::memcpy(dst, image.TopRow(yFromTop), (size_t(w) * size_t(job.bitDepth) + 7) / 8);
+  }
+}
+
+inline uint8_t Paeth(int a, int b, int c) {
+  int p = a + b - c;
+  int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  if (pa <= pb && pa <= pc) return uint8_t(a);
+  return pb <= pc ? uint8_t(b) : uint8_t(c);
+}
+
+// Filters row (prev: the previous row, zeros for the first) into out[1..]
+// with filter type f; returns the sum of absolute values of the result.
+uint64_t FilterRow(int f, const uint8_t* row, const uint8_t* prev, size_t n, size_t bpp,
+                   uint8_t* out) {
+  out[0] = uint8_t(f);
+  uint8_t* d = out + 1;
+  const size_t head = std::min(bpp, n);
+  switch (f) {
+    case 0:
+      std::memcpy(d, row, n);
+      break;
+    case 1:
+      std::memcpy(d, row, head);
+      for (size_t i = bpp; i < n; ++i) d[i] = uint8_t(row[i] - row[i - bpp]);
+      break;
+    case 2:
+      for (size_t i = 0; i < n; ++i) d[i] = uint8_t(row[i] - prev[i]);
+      break;
+    case 3:
+      for (size_t i = 0; i < head; ++i) d[i] = uint8_t(row[i] - (prev[i] >> 1));
+      for (size_t i = bpp; i < n; ++i) d[i] = uint8_t(row[i] - ((row[i - bpp] + prev[i]) >> 1));
+      break;
+    default:
+      for (size_t i = 0; i < head; ++i) d[i] = uint8_t(row[i] - prev[i]);
+      for (size_t i = bpp; i < n; ++i)
+        d[i] = uint8_t(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+      break;
+  }
+  uint64_t sum = 0;
+  for (size_t i = 0; i < n; ++i) {
+    int v = int8_t(d[i]);
+    sum += uint64_t(v < 0 ? -v : v);
+  }
+  return sum;
+}
+
+bool WriteDirect(WriteJob& job) {
+  const CImage& image = *job.image;
+  const int w = image.GetWidth(), h = image.GetHeight();
+  const int channels = job.rgba ? 4
+                       : job.colorType == PNG_COLOR_TYPE_RGB ? 3
+                                                             : 1;
+  const size_t rowBytes = (size_t(w) * size_t(channels) * size_t(job.bitDepth) + 7) / 8;
+  const bool adaptive = job.colorType != PNG_COLOR_TYPE_PALETTE && job.bitDepth == 8;
+  const size_t bpp = size_t(channels);
+
+  std::vector<uint8_t> raw;
+  raw.resize((rowBytes + 1) * size_t(h));
+  std::vector<uint8_t> cur(rowBytes), prev(rowBytes, 0), trial(rowBytes + 1);
+  for (int y = 0; y < h; ++y) {
+    MakePngRow(job, y, cur.data());
+    uint8_t* out = raw.data() + size_t(y) * (rowBytes + 1);
+    if (!adaptive) {
+      out[0] = 0;
+      std::memcpy(out + 1, cur.data(), rowBytes);
+    } else {
+      uint64_t best = ~uint64_t(0);
+      int bestFilter = 0;
+      for (int f = 0; f <= 4; ++f) {
+        uint64_t sum = FilterRow(f, cur.data(), prev.data(), rowBytes, bpp, trial.data());
+        if (sum < best) {
+          best = sum;
+          bestFilter = f;
+        }
+      }
+      FilterRow(bestFilter, cur.data(), prev.data(), rowBytes, bpp, out);
+    }
+    std::swap(cur, prev);
+  }
+
+  DeflateCompressor compressor(4);
+  std::vector<uint8_t> packed;
+  if (!compressor.Compress(raw, packed)) {
+    image.SetLastError("cannot compress the image data");
+    return false;
+  }
+  raw = std::vector<uint8_t>();
+
+  std::vector<uint8_t>& out = *job.out;
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  out.insert(out.end(), kSignature, kSignature + 8);
+  std::vector<uint8_t> chunk;
+  PutU32(chunk, uint32_t(w));
+  PutU32(chunk, uint32_t(h));
+  chunk.push_back(uint8_t(job.bitDepth));
+  chunk.push_back(uint8_t(job.colorType));
+  chunk.push_back(0);  // deflate
+  chunk.push_back(0);  // adaptive filtering
+  chunk.push_back(0);  // not interlaced
+  PutChunk(out, "IHDR", chunk.data(), chunk.size());
+
+  const std::vector<uint8_t>& icc = image.GetIccProfile();
+  if (!icc.empty()) {
+    std::vector<uint8_t> packedIcc;
+    if (compressor.Compress(icc, packedIcc)) {
+      static const char kName[] = "ICC Profile";
+      chunk.assign(kName, kName + sizeof kName);  // name and its terminating zero
+      chunk.push_back(0);                          // deflate
+      chunk.insert(chunk.end(), packedIcc.begin(), packedIcc.end());
+      PutChunk(out, "iCCP", chunk.data(), chunk.size());
+    }
+  }
+  chunk.clear();
+  PutU32(chunk, uint32_t(double(image.GetXDPI()) / 0.0254 + 0.5));
+  PutU32(chunk, uint32_t(double(image.GetYDPI()) / 0.0254 + 0.5));
+  chunk.push_back(1);  // metres
+  PutChunk(out, "pHYs", chunk.data(), chunk.size());
+  if (job.colorType == PNG_COLOR_TYPE_PALETTE) {
+    chunk.clear();
+    for (const png_color& c : job.palette) {
+      chunk.push_back(c.red);
+      chunk.push_back(c.green);
+      chunk.push_back(c.blue);
+    }
+    PutChunk(out, "PLTE", chunk.data(), chunk.size());
+  }
+  if (!job.trans.empty()) {
+    PutChunk(out, "tRNS", job.trans.data(), job.trans.size());
+  } else if (job.hasTransColor) {
+    chunk.clear();
+    auto put16 = [&](uint16_t v) {
+      chunk.push_back(uint8_t(v >> 8));
+      chunk.push_back(uint8_t(v));
+    };
+    if (job.colorType == PNG_COLOR_TYPE_GRAY) {
+      put16(job.transColor.gray);
+    } else {
+      put16(job.transColor.red);
+      put16(job.transColor.green);
+      put16(job.transColor.blue);
+    }
+    PutChunk(out, "tRNS", chunk.data(), chunk.size());
+  }
+  // Image data in chunks of at most 1 MiB, as readers expect.
+  const size_t kIdat = size_t(1) << 20;
+  for (size_t at = 0; at < packed.size(); at += kIdat)
+    PutChunk(out, "IDAT", packed.data() + at, std::min(kIdat, packed.size() - at));
+  PutChunk(out, "IEND", nullptr, 0);
+  return true;
+}
+
 struct WriteStructs {
   WriteJob* job;
   ~WriteStructs() {
@@ -507,6 +718,16 @@ bool PngEncode(const CImage& image, std::vector<uint8_t>& out) {
   job.out = &out;
   if (!PlanWrite(job)) return false;
   size_t start = out.size();
+  if ((image.GetCodecOption(FORMAT_PNG) & 1) == 0) {
+    bool ok = false;
+    try {
+      ok = WriteDirect(job);
+    } catch (const std::bad_alloc&) {
+      image.SetLastError("out of memory");
+    }
+    if (!ok) out.resize(start);
+    return ok;
+  }
   WriteStructs guard{&job};
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &job.msg, PngError, PngWarning);
   if (!job.png) {
