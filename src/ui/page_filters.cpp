@@ -156,7 +156,15 @@ int CPageFilters::Count() const { return filters_ ? int(filters_->size()) : 0; }
 void CPageFilters::LoadControls() {
   // The list may have been reordered (a settings file was loaded).
   model_->Refresh();
+  FitNameColumn();
   emit stagesChanged();
+}
+
+void CPageFilters::FitNameColumn() {
+  // At least 100 pixels, and wide enough for every name beside its check
+  // box and icon.
+  list_->resizeColumnToContents(0);
+  if (list_->columnWidth(0) < 100) list_->setColumnWidth(0, 100);
 }
 
 void CPageFilters::StoreControls() { emit stagesChanged(); }

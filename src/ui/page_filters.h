@@ -69,6 +69,7 @@ class CPageFilters : public CSettingsPage {
 
  private:
   int Count() const;
+  void FitNameColumn();
 
   CFilterList* filters_;
   CFilterListModel* model_ = nullptr;
