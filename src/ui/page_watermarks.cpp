@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -120,7 +121,9 @@ class FontColourDialog : public QDialog {
   QColor colour_;
 };
 
-WatermarkDialogs MakeSystemDialogs() {
+}  // namespace
+
+WatermarkDialogs MakeWatermarkSystemDialogs() {
   WatermarkDialogs d;
   d.openPicture = [](QWidget* parent, QString& path) {
     const QString start = path.isEmpty() ? QString() : QFileInfo(path).absolutePath();
@@ -137,15 +140,25 @@ WatermarkDialogs MakeSystemDialogs() {
     return true;
   };
   d.chooseFont = [](QWidget* parent, LogFont& font, uint32_t& colour) {
-    FontColourDialog dialog(parent, FontFromLogFont(font), ColorFromValue(colour));
+    // The dialog lists installed families only: it starts at the face the
+    // name resolves to ("Arial" is drawn with a metric-compatible face).
+    QFont start = FontFromLogFont(font);
+    const QFontInfo resolved(start);
+    start.setFamily(resolved.family());
+    FontColourDialog dialog(parent, start, ColorFromValue(colour));
+    const QFont shown = dialog.ChosenFont();
     if (dialog.exec() != QDialog::Accepted) return false;
-    LogFontFromFont(dialog.ChosenFont(), font);
+    // A font left as the dialog showed it keeps the stored record (its
+    // face name included); only the colour may have changed.
+    if (!(dialog.ChosenFont() == shown)) LogFontFromFont(dialog.ChosenFont(), font);
     colour = ValueFromColor(dialog.ChosenColour());
     return true;
   };
   d.popupMenu = [](QMenu& menu, const QPoint& at) { return menu.exec(at); };
   return d;
 }
+
+namespace {
 
 const char* const kTagTypes[] = {"Автор", "Название", "Описание", "CopyRight", "Дата съемки"};
 const char* const kDateTypes[] = {"Только дату", "Только время", "Дату и время",
@@ -182,7 +195,7 @@ constexpr int kPreviewWidth = 200, kPreviewHeight = 64;
 }  // namespace
 
 WatermarkDialogs& GetWatermarkDialogs() {
-  static WatermarkDialogs dialogs = MakeSystemDialogs();
+  static WatermarkDialogs dialogs = MakeWatermarkSystemDialogs();
   return dialogs;
 }
 

@@ -53,6 +53,8 @@ struct WatermarkDialogs {
 // The page's dialogs: the system's file, colour and font dialogs and menu;
 // no margin or shadow dialog until one is set.
 WatermarkDialogs& GetWatermarkDialogs();
+// A fresh set of those dialogs.
+WatermarkDialogs MakeWatermarkSystemDialogs();
 
 class CPageWatermarks : public CSettingsPage {
   Q_OBJECT

@@ -18,6 +18,8 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QDialog>
 #include <QToolButton>
 #include <QTreeView>
 #include <memory>
@@ -589,6 +591,22 @@ TEST(PageFonts, LogFontAndQFont) {
   EXPECT_EQ(back.lfUnderline, 1);
   EXPECT_STREQ(back.lfFaceName, "DejaVu Serif");
   EXPECT_EQ(FontFromLogFont(back).pointSize(), 24);
+}
+
+// The font dialog confirmed without a change keeps the stored font, even
+// though it can only show the installed face that "Arial" resolves to.
+TEST_F(PageWatermarks, FontDialogLeftAsShownKeepsTheFont) {
+  LogFont font = GetSettings().Font;
+  uint32_t colour = 0x0000FF;
+  QTimer::singleShot(0, [] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->accept();
+  });
+  ASSERT_TRUE(MakeWatermarkSystemDialogs().chooseFont(nullptr, font, colour));
+  EXPECT_STREQ(font.lfFaceName, "Arial");
+  EXPECT_EQ(font.lfHeight, -13);
+  EXPECT_EQ(font.lfWeight, 700);
+  EXPECT_EQ(font.lfItalic, 255);
+  EXPECT_EQ(colour, 0x0000FFu);
 }
 
 // ---- filters page --------------------------------------------------------------------
