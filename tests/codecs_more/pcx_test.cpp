@@ -74,6 +74,21 @@ TEST(Pcx, StoredDataAndRunsAcrossLines) {
   ASSERT_TRUE(DecodeBytes(stored, bytes, FORMAT_PCX)) << stored.GetLastError();
   EXPECT_EQ(stored.GetPixelIndex(3, 0), 0xC2);
   EXPECT_EQ(stored.GetPixelIndex(2, 0), 9);
+  // Four planes of 8 bits: red, green, blue and alpha lines of 2 pixels.
+  bytes.resize(128);
+  bytes[8] = 1;
+  bytes[10] = 0;
+  bytes[65] = 4;
+  bytes[66] = 2;
+  for (uint8_t v : {10, 20, 30, 40, 50, 60, 255, 0}) bytes.push_back(v);
+  CImage rgba;
+  ASSERT_TRUE(DecodeBytes(rgba, bytes, FORMAT_PCX)) << rgba.GetLastError();
+  RGBQuad c = rgba.GetPixelColor(1, 0, true);
+  EXPECT_EQ(c.red, 20);
+  EXPECT_EQ(c.green, 40);
+  EXPECT_EQ(c.blue, 60);
+  EXPECT_EQ(c.reserved, 0);
+  EXPECT_EQ(rgba.GetPixelColor(0, 0, true).reserved, 255);
 }
 
 TEST(Pcx, WritesEightAndTwentyFourBitsReadByNetpbmAndImageMagick) {

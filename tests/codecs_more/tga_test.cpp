@@ -177,8 +177,8 @@ TEST(Tga, HostileHeadersFailCleanly) {
     b[12] = 4;
     b[14] = 4;
     b[16] = 24;
-    for (auto [at, v] : fields) b[size_t(at)] = uint8_t(v);
     b.resize(18 + extra, 0x55);
+    for (auto [at, v] : fields) b.at(size_t(at)) = uint8_t(v);
     return b;
   };
   const struct {

@@ -700,6 +700,7 @@ void Player::Text(const Record& r, bool wide) {
   if (lf.lfHeight == 0) lf.lfHeight = -1;
   lf.lfWidth = 0;
   lf.lfEscapement = lf.lfOrientation = 0;
+  if (!canvas_.Charge(uint64_t(text.size()) * uint64_t(height) * uint64_t(height))) return;
   long w = 0, h = 0;
   if (!CImage::MeasureText(text, lf, w, h) || w <= 0 || h <= 0) return;
   PointF ref = Map(r.I32(36), r.I32(40));

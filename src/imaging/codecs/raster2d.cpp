@@ -66,7 +66,10 @@ bool Paint::At(int x, int y, Rgb& out) const {
   return false;
 }
 
-Canvas::Canvas(CImage& image) : image_(image), width_(image.GetWidth()), height_(image.GetHeight()) { ResetClip(); }
+Canvas::Canvas(CImage& image) : image_(image), width_(image.GetWidth()), height_(image.GetHeight()) {
+  ResetClip();
+  budget_ = std::min<uint64_t>(uint64_t(1) << 31, uint64_t(width_) * uint64_t(height_) * 256 + (uint64_t(1) << 24));
+}
 
 void Canvas::SetClip(int x0, int y0, int x1, int y1) {
   clipX0_ = std::clamp(x0, 0, width_);
@@ -251,16 +254,39 @@ void Canvas::Stroke(const Polygon& points, bool closed, double width, const Rgb&
     if (SignedArea(p) < 0) std::reverse(p.begin(), p.end());
     shapes.push_back(std::move(p));
   };
+  // One quadrilateral per segment, and at each joint the two triangles that
+  // close the gap between neighbouring segments (a bevel); round caps at the
+  // ends of an open line. Joints of finely divided curves need nothing more.
   const size_t segments = closed ? n : n - 1;
+  bool havePrevious = false;
+  PointF previousNormal{}, firstNormal{};
+  bool haveFirst = false;
   for (size_t i = 0; i < segments; ++i) {
     PointF a = points[i], b = points[(i + 1) % n];
     double dx = b.x - a.x, dy = b.y - a.y, len = std::hypot(dx, dy);
-    if (len > 0 && std::isfinite(len)) {
-      double nx = -dy / len * half, ny = dx / len * half;
-      add({{a.x + nx, a.y + ny}, {b.x + nx, b.y + ny}, {b.x - nx, b.y - ny}, {a.x - nx, a.y - ny}});
+    if (!(len > 0) || !std::isfinite(len)) continue;
+    PointF nrm{-dy / len * half, dx / len * half};
+    add({{a.x + nrm.x, a.y + nrm.y}, {b.x + nrm.x, b.y + nrm.y}, {b.x - nrm.x, b.y - nrm.y}, {a.x - nrm.x, a.y - nrm.y}});
+    if (havePrevious) {
+      add({a, {a.x + previousNormal.x, a.y + previousNormal.y}, {a.x + nrm.x, a.y + nrm.y}});
+      add({a, {a.x - previousNormal.x, a.y - previousNormal.y}, {a.x - nrm.x, a.y - nrm.y}});
     }
+    if (!haveFirst) {
+      firstNormal = nrm;
+      haveFirst = true;
+    }
+    previousNormal = nrm;
+    havePrevious = true;
   }
-  for (size_t i = 0; i < n; ++i) add(EllipseArc(points[i].x, points[i].y, half, half, 0, 2 * kPi));
+  if (closed && haveFirst) {
+    PointF a = points[0];
+    add({a, {a.x + previousNormal.x, a.y + previousNormal.y}, {a.x + firstNormal.x, a.y + firstNormal.y}});
+    add({a, {a.x - previousNormal.x, a.y - previousNormal.y}, {a.x - firstNormal.x, a.y - firstNormal.y}});
+  }
+  if (!closed || !haveFirst) {
+    add(EllipseArc(points[0].x, points[0].y, half, half, 0, 2 * kPi));
+    if (n > 1) add(EllipseArc(points[n - 1].x, points[n - 1].y, half, half, 0, 2 * kPi));
+  }
   FillPolygons(shapes, true, paint);
 }
 

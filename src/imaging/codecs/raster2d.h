@@ -57,17 +57,21 @@ class Canvas {
 
   // Every operation costs work units (pixels and edge steps); once the
   // budget is spent, drawing stops quietly. Guards against files made to
-  // take forever.
+  // take forever. The default allows every pixel to be painted a few
+  // hundred times.
   void SetBudget(uint64_t units) { budget_ = units; }
   bool Exhausted() const { return budget_ == 0; }
+  // Takes units from the budget for work done elsewhere (text); false when
+  // there were not enough left.
+  bool Charge(uint64_t units) { return Spend(units); }
 
   void Fill(const Rgb& colour);
   void FillPolygons(const std::vector<Polygon>& polygons, bool winding, const Paint& paint);
   // A line one pixel wide from a to b; the end point itself is left out
   // unless includeEnd.
   void Line(PointF a, PointF b, const Rgb& colour, bool includeEnd = false);
-  // A polyline: one pixel wide when width <= 1, else width wide with round
-  // joins and ends.
+  // A polyline: one pixel wide when width <= 1, else width wide with
+  // bevelled joins and round ends.
   void Stroke(const Polygon& points, bool closed, double width, const Rgb& colour);
   void SetPixel(int x, int y, const Rgb& colour);
   // How a bitmap's pixels combine with those already there.
@@ -86,7 +90,7 @@ class Canvas {
   int width_;
   int height_;
   int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;
-  uint64_t budget_ = uint64_t(1) << 31;
+  uint64_t budget_ = 0;
 };
 
 // Points on an ellipse of centre (cx, cy) and radii (rx, ry), from angle

@@ -81,13 +81,17 @@ const FontTable& Fonts() {
         {"Courier-BoldOblique", "Liberation Mono:bold:italic"},
         {"Symbol", "DejaVu Sans"},
     };
+    // A configuration of our own, released afterwards (the library's
+    // implicit one would stay for the life of the process).
+    FcConfig* config = FcInitLoadConfigAndFonts();
     for (const auto& entry : kNames) {
+      if (!config) break;
       FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(entry[1]));
       if (!pattern) continue;
-      FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+      FcConfigSubstitute(config, pattern, FcMatchPattern);
       FcDefaultSubstitute(pattern);
       FcResult result;
-      FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+      FcPattern* match = FcFontMatch(config, pattern, &result);
       FcPatternDestroy(pattern);
       if (!match) continue;
       FcChar8* file = nullptr;
@@ -103,6 +107,7 @@ const FontTable& Fonts() {
       }
       FcPatternDestroy(match);
     }
+    if (config) FcConfigDestroy(config);
     for (size_t i = 0; i < table.names.size(); ++i)
       table.mappings.push_back({const_cast<char*>(table.names[i].c_str()), const_cast<char*>(table.files[i].c_str()),
                                 FT_ENCODING_NONE});
@@ -360,6 +365,7 @@ void Text(wmfAPI* api, wmfDrawText_t* t) {
                                           font ? font->lfCharSet : 0);
   double height = t->font_height * d.Scale();
   if (!(height >= 1 && height <= 4096)) return;
+  if (!d.canvas->Charge(uint64_t(text.size()) * uint64_t(height) * uint64_t(height))) return;
   LogFont lf;
   lf.lfHeight = -int32_t(std::lround(height));
   lf.lfWeight = font ? font->lfWeight : 400;
