@@ -490,13 +490,54 @@ TEST(Emf, DamagedFilesFailCleanlyOrDrawWhatTheyCan) {
   EXPECT_TRUE(Is(image, 25, 25, 255, 255, 255));
 }
 
-TEST(Emf, TopDownBitmapsAndCannotBeWritten) {
+// BITBLT of the same 2 x 2 bitmap at (x, y), or with no bitmap a pattern
+// copy of a 10 x 10 square with the current brush.
+std::vector<uint8_t> BitBlt(int x, int y, bool withBitmap) {
+  std::vector<uint8_t> dib = StretchDibits(0, 0, 0, 0);
+  std::vector<uint8_t> body;
+  auto put = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) body.push_back(uint8_t(v >> (8 * i)));
+  };
+  for (int i = 0; i < 4; ++i) put(0);  // bounds
+  for (int v : {x, y, withBitmap ? 2 : 10, withBitmap ? 2 : 10}) put(uint32_t(v));
+  put(withBitmap ? 0x00CC0020u : 0x00F00021u);  // SRCCOPY or PATCOPY
+  put(0);
+  put(0);
+  const float identity[6] = {1, 0, 0, 1, 0, 0};
+  for (float f : identity) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    put(u);
+  }
+  put(0);  // background colour
+  put(0);  // usage
+  if (withBitmap) {
+    for (uint32_t v : {100u, 40u, 140u, 16u}) put(v);
+    body.insert(body.end(), dib.begin() + 72, dib.end());  // header and bits
+  } else {
+    for (int i = 0; i < 4; ++i) put(0);
+  }
+  return body;
+}
+
+TEST(Emf, TopDownBitmapsBitBltAndCannotBeWritten) {
   EmfBuilder e(40, 40);
-  e.Raw(81, StretchDibits(0, 0, 40, 40, true));
+  e.Raw(81, StretchDibits(0, 0, 40, 40, true))
+      .Raw(76, BitBlt(1, 1, true))
+      .Brush(1, ColourRef(200, 100, 0)).Select(1)
+      .Raw(76, BitBlt(25, 5, false));
   CImage image;
   ASSERT_TRUE(DecodeBytes(image, e.Build(), FORMAT_WMF)) << image.GetLastError();
   EXPECT_TRUE(Is(image, 5, 5, 0, 0, 255));
   EXPECT_TRUE(Is(image, 35, 35, 0, 255, 0));
+  // The blitted copy, one pixel per bitmap pixel, top row first.
+  EXPECT_TRUE(Is(image, 1, 1, 0, 0, 255));
+  EXPECT_TRUE(Is(image, 2, 1, 255, 255, 255));
+  EXPECT_TRUE(Is(image, 1, 2, 255, 0, 0));
+  EXPECT_TRUE(Is(image, 2, 2, 0, 255, 0));
+  // The pattern copy.
+  EXPECT_TRUE(Is(image, 30, 10, 200, 100, 0));
+  EXPECT_TRUE(Is(image, 30, 16, 255, 255, 255));
   TempDir dir;
   EXPECT_FALSE(image.Save(dir / "out.emf", FORMAT_WMF));
   EXPECT_NE(image.GetLastError().find("writing is not supported"), std::string::npos);
