@@ -425,8 +425,7 @@ void Player::ApplyClip() {
     return;
   }
   const ClipRect& c = state_.clip;
-  auto toInt = [](double v) { return int(std::clamp(std::ceil(v - 0.5), -1e9, 1e9)); };
-  canvas_.SetClip(toInt(c.x0), toInt(c.y0), toInt(c.x1), toInt(c.y1));
+  canvas_.SetClip(raster2d::EdgeOf(c.x0), raster2d::EdgeOf(c.y0), raster2d::EdgeOf(c.x1), raster2d::EdgeOf(c.y1));
 }
 
 void Player::FillWith(const std::vector<Polygon>& polygons, const Paint& paint) {
@@ -715,6 +714,7 @@ void Player::Text(const Record& r, bool wide) {
     top -= h * 0.8;
   else if (state_.textAlign & 8)  // TA_BOTTOM
     top -= h;
+  if (!(std::fabs(left) < 1e9 && std::fabs(top) < 1e9)) return;
   TextInfo info;
   CImage::InitTextInfo(info);
   info.text = text;
@@ -942,7 +942,7 @@ void Player::Play(const Record& r, uint32_t type) {
     case EMR_SETPIXELV: {
       PointF p = Map(r.I32(8), r.I32(12));
       ApplyClip();
-      canvas_.SetPixel(int(std::floor(p.x)), int(std::floor(p.y)), ColourRef(r.U32(16)));
+      canvas_.SetPixel(raster2d::PixelOf(p.x), raster2d::PixelOf(p.y), ColourRef(r.U32(16)));
       break;
     }
     case EMR_INTERSECTCLIPRECT: {

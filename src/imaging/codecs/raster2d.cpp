@@ -13,7 +13,7 @@ constexpr double kFar = 1 << 30;
 
 bool Finite(const PointF& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
-int ClampToInt(double v) { return int(std::clamp(v, -kFar, kFar)); }
+int ClampToInt(double v) { return std::isnan(v) ? -int(kFar) : int(std::clamp(v, -kFar, kFar)); }
 
 double SignedArea(const Polygon& p) {
   double a = 0;
@@ -27,6 +27,9 @@ struct Edge {
 };
 
 }  // namespace
+
+int PixelOf(double v) { return ClampToInt(std::floor(v)); }
+int EdgeOf(double v) { return ClampToInt(std::ceil(v - 0.5)); }
 
 bool Paint::At(int x, int y, Rgb& out) const {
   switch (kind) {
@@ -235,7 +238,7 @@ void Canvas::Stroke(const Polygon& points, bool closed, double width, const Rgb&
   const size_t n = points.size();
   if (width <= 1.0 || !std::isfinite(width)) {
     if (n == 1) {
-      SetPixel(int(std::floor(points[0].x)), int(std::floor(points[0].y)), c);
+      SetPixel(PixelOf(points[0].x), PixelOf(points[0].y), c);
       return;
     }
     // Each segment leaves its end point to the next one; an open polyline
@@ -303,9 +306,9 @@ void Canvas::Blit(const std::vector<Rgb>& pixels, int w, int h, double dx, doubl
   if (x0 >= x1 || y0 >= y1) return;
   if (!Spend(uint64_t(x1 - x0) * uint64_t(y1 - y0))) return;
   for (int y = y0; y < y1; ++y) {
-    int sy = std::clamp(int(std::floor((y + 0.5 - dy) / dh * h)), 0, h - 1);
+    int sy = int(std::clamp(std::floor((y + 0.5 - dy) / dh * h), 0.0, double(h - 1)));
     for (int x = x0; x < x1; ++x) {
-      int sx = std::clamp(int(std::floor((x + 0.5 - dx) / dw * w)), 0, w - 1);
+      int sx = int(std::clamp(std::floor((x + 0.5 - dx) / dw * w), 0.0, double(w - 1)));
       const Rgb& c = pixels[size_t(sy) * size_t(w) + size_t(sx)];
       uint8_t* p = image_.TopRow(y) + size_t(x) * 3;
       const uint8_t src[3] = {c.b, c.g, c.r};
@@ -332,7 +335,8 @@ Polygon EllipseArc(double cx, double cy, double rx, double ry, double start, dou
   double r = std::max(rx, ry);
   // Steps that keep the polygon within a quarter pixel of the curve.
   double step = r > 0.5 ? 2 * std::acos(std::max(0.0, 1 - 0.25 / r)) : kPi / 4;
-  int count = int(std::clamp(std::ceil(std::fabs(sweep) / step), 4.0, 4096.0));
+  double steps = step > 0 ? std::ceil(std::fabs(sweep) / step) : 4096.0;
+  int count = int(std::clamp(std::isnan(steps) ? 4096.0 : steps, 4.0, 4096.0));
   out.reserve(size_t(count) + 1);
   for (int i = 0; i <= count; ++i) {
     double t = start + sweep * i / count;

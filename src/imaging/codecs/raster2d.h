@@ -93,6 +93,13 @@ class Canvas {
   uint64_t budget_ = 0;
 };
 
+// The pixel a coordinate falls in (floor), kept within +-2^30; NaN gives
+// a pixel far outside any picture.
+int PixelOf(double v);
+// The first pixel whose centre lies at or after v (ceil(v - 0.5)), likewise
+// kept within range; used for edges of filled areas and clip rectangles.
+int EdgeOf(double v);
+
 // Points on an ellipse of centre (cx, cy) and radii (rx, ry), from angle
 // start through sweep (radians, counter-clockwise as seen on the screen,
 // where y grows downwards). The number of points follows the size.

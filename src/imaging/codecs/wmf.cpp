@@ -208,7 +208,7 @@ void Pixel(wmfAPI* api, wmfDrawPixel_t* p) {
   Device& d = Dev(api);
   if (!d.ready) return;
   PointF at = d.Map(p->pt);
-  d.canvas->SetPixel(int(std::floor(at.x)), int(std::floor(at.y)), ToRgb(&p->color));
+  d.canvas->SetPixel(raster2d::PixelOf(at.x), raster2d::PixelOf(at.y), ToRgb(&p->color));
 }
 
 enum class ArcKind { kOpen, kChord, kPie, kEllipse };
@@ -379,6 +379,7 @@ void Text(wmfAPI* api, wmfDrawText_t* t) {
   // The player gives the start of the base line; the descent is about a
   // fifth of the line.
   PointF at = d.Map(t->pt);
+  if (!(std::fabs(at.x) < 1e9 && std::fabs(at.y) < 1e9)) return;
   TextInfo info;
   CImage::InitTextInfo(info);
   info.text = text;
@@ -430,8 +431,7 @@ void RegionClip(wmfAPI* api, wmfPolyRectangle_t* r) {
     x1 = std::max({x1, a.x, b.x});
     y1 = std::max({y1, a.y, b.y});
   }
-  auto toInt = [](double v) { return int(std::clamp(std::ceil(v - 0.5), -1e9, 1e9)); };
-  d.canvas->SetClip(toInt(x0), toInt(y0), toInt(x1), toInt(y1));
+  d.canvas->SetClip(raster2d::EdgeOf(x0), raster2d::EdgeOf(y0), raster2d::EdgeOf(x1), raster2d::EdgeOf(y1));
 }
 
 // Installs the device layer; called by wmf_api_create.
