@@ -373,6 +373,8 @@ QWidget* CLumaro3Dlg::BuildStageGroup() {
   frameLayout->addWidget(Placeholder());
   layout->addWidget(frame, 1);
   connect(stageGroup_, &QButtonGroup::idClicked, this, &CLumaro3Dlg::ShowStagePage);
+  // The pages take the room they ask for; the list takes the rest.
+  group->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   return group;
 }
 

@@ -18,7 +18,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 #include <filesystem>
@@ -221,6 +223,42 @@ TEST_F(MainWindowTest, RemovingRowsTwoAndFiveOfSix) {
   list->SelectRow(0);
   QTest::keyClick(list->CurrentView(), Qt::Key_Delete);
   EXPECT_EQ(list->Paths(), (QStringList{paths[2], paths[3], paths[5]}));
+}
+
+// Adding hundreds of photos returns at once; their checks and thumbnails
+// are made while the window keeps handling events.
+TEST_F(MainWindowTest, FiveHundredPhotosKeepTheWindowResponsive) {
+  const std::string first = Image("many/p000.jpg", "-size 1600x1200 gradient:red-blue");
+  QStringList paths{Q(first)};
+  for (int i = 1; i < 500; ++i) {
+    const std::string copy = dir_ / ("many/p" + std::to_string(1000 + i).substr(1) + ".jpg");
+    std::filesystem::copy_file(first, copy);
+    paths << Q(copy);
+  }
+  CLumaro3Dlg& w = Window();
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last = 0, longest = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    longest = std::max(longest, now - last);
+    last = now;
+  });
+  tick.start(10);
+  EXPECT_EQ(w.AddPaths(paths), 500);
+  EXPECT_LT(clock.elapsed(), 2000);
+  last = clock.elapsed();
+  EXPECT_TRUE(w.FileList()->IsBusy());
+  EXPECT_TRUE(w.windowTitle().contains(QStringLiteral("подготовка эскиза")));
+  WaitForList();
+  EXPECT_LT(longest, 500);
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Lumaro III"));
+  for (int row : {0, 250, 499}) {
+    EXPECT_TRUE(w.FileList()->Entry(row).valid);
+    EXPECT_EQ(w.FileList()->Entry(row).width, 1600);
+    EXPECT_EQ(w.FileList()->Entry(row).thumbnail.size(), QSize(100, 75));
+  }
 }
 
 TEST_F(MainWindowTest, StageIndicators) {

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 
@@ -181,6 +183,25 @@ TEST_F(TreeTest, LoadingItemWhileAFolderIsRead) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tree_->IsBusy(); }, 20000));
   ASSERT_EQ(tree_->SelectedItems().size(), 1u);
   EXPECT_EQ(CShellTreeCtrl::ItemPath(tree_->SelectedItems().front()), Path("other"));
+}
+
+TEST_F(TreeTest, ThousandsOfFilesDoNotStopTheWindow) {
+  std::filesystem::create_directories(dir_.path() / "big");
+  for (int i = 0; i < 3000; ++i) WriteFileText(dir_ / ("big/f" + std::to_string(10000 + i) + ".jpg"), "");
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last = 0, longest = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    longest = std::max(longest, now - last);
+    last = now;
+  });
+  tick.start(10);
+  Open("big");
+  ASSERT_EQ(tree_->SelectedItems().size(), 1u);
+  EXPECT_EQ(tree_->SelectedItems().front()->childCount(), 3000);
+  EXPECT_LT(longest, 500);
 }
 
 TEST_F(TreeTest, SiblingSelectionRules) {
