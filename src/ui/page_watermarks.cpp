@@ -299,6 +299,12 @@ void CPageWatermarks::BuildControls() {
   previewView_ = new CImageView(group);
   previewView_->setObjectName(QStringLiteral("preview"));
   previewView_->setFixedSize(kPreviewWidth, kPreviewHeight);
+  // Hiding the preview (picture mode) leaves the layout as it is.
+  for (QWidget* w : {static_cast<QWidget*>(previewLabel_), static_cast<QWidget*>(previewView_)}) {
+    QSizePolicy policy = w->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(policy);
+  }
 
   // Layout: the four sources with their controls on the left, the preview
   // on the right, the look of the mark below.
@@ -449,8 +455,6 @@ void CPageWatermarks::ApplyOnRule() {
 
 void CPageWatermarks::ApplyModeRule() {
   const int mode = GetSettings().Mode;
-  previewLabel_->setVisible(true);
-  previewView_->setVisible(true);
   tagType_->setEnabled(mode == 0);
   dateType_->setEnabled(mode == 1);
   imagePath_->setEnabled(mode == 2);
