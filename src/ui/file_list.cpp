@@ -491,9 +491,16 @@ bool CFileList::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::KeyPress: {
       auto* key = static_cast<QKeyEvent*>(event);
-      if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier &&
-          (watched == listView_ || watched == tableView_)) {
+      if (watched != listView_ && watched != tableView_) break;
+      if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
         emit deleteRequested();
+        return true;
+      }
+      // Enter opens the current row; it must not also reach the dialog's
+      // default button.
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        const QModelIndex current = CurrentView()->currentIndex();
+        if (current.isValid()) emit rowActivated(current.row());
         return true;
       }
       break;

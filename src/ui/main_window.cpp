@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSplitter>
 #include <QThreadPool>
@@ -215,10 +216,15 @@ CLumaro3Dlg::CLumaro3Dlg(CFilterList* filters, QWidget* parent)
   tree_->FillRoot();
   tree_->ExpandToPath(Qs(s.LastOpenFolder));
 
-  resize(1240, 860);
+  // A comfortable size, within the screen.
+  QSize size(1240, 860);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size() * 0.95);
+  resize(size.expandedTo(minimumSizeHint()));
 }
 
 CLumaro3Dlg::~CLumaro3Dlg() {
+  delete tips_;
   FinishWorker(true);
   progress_->DestroyWindow();
   delete progress_;

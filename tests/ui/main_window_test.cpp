@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -180,6 +181,22 @@ TEST_F(MainWindowTest, AddingTheSamePathTwiceAndDrops) {
   // Drops take folders and supported images only.
   EXPECT_EQ(w.AddDroppedPaths({Q(txt), Q(dir_ / "pics"), Q(a)}), 1);
   EXPECT_EQ(w.FileList()->Count(), 2);
+  // A drop from a file manager arrives as a list of URLs.
+  {
+    std::filesystem::create_directories(dir_.path() / "dropped");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Q(dir_ / "dropped")), QUrl::fromLocalFile(Q(txt))});
+    QWidget* viewport = w.FileList()->CurrentView()->viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    EXPECT_EQ(w.FileList()->Count(), 3);
+    EXPECT_EQ(w.FileList()->Paths().back(), Q(dir_ / "dropped"));
+    w.FileList()->SelectRow(2);
+    w.RemoveSelected();
+  }
   // The file dialog takes any file; one that does not load is listed invalid.
   EXPECT_EQ(w.AddPaths({Q(txt)}), 1);
   WaitForList();
@@ -473,10 +490,14 @@ TEST_F(MainWindowTest, TreeSelectionDropsPreviewAndOutputFolder) {
   EXPECT_EQ(w.Preview()->Image()->GetWidth(), w.Preview()->width());
   EXPECT_EQ(w.Preview()->Image()->GetHeight(), w.Preview()->height());
 
-  // Opening a row goes to the default application.
-  w.OpenRow(0);
+  // Opening a row (Enter in the list) goes to the default application and
+  // does not start a job through the default button.
+  w.FileList()->SelectRow(0);
+  QTest::keyClick(w.FileList()->CurrentView(), Qt::Key_Return);
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0], QUrl::fromLocalFile(Q(a)));
+  EXPECT_FALSE(w.Progress()->IsShown());
+  EXPECT_TRUE(messages_.empty());
 
   // The output folder's "..." takes the chosen folder.
   CFolderBrowser::DialogHook = [&](QWidget*, const QString&, const QString&) {
