@@ -63,3 +63,33 @@ extern "C" __attribute__((visibility("default"))) const char* LumaroEngString(in
     if (e.id == id) return e.text;
   return nullptr;
 }
+
+// The one-line descriptions of the output formats' options.
+#include <iterator>
+
+#include "resources/english/texts.h"
+
+namespace {
+const TextPair kFormatTexts[] = {
+    {"Вкл", "On"},
+    {"Выкл", "Off"},
+    {"<Нет настроек>", "<No options>"},
+    {"Качество:%d%%, ", "Quality:%d%%, "},
+    {"Сглаживание:%d, ", "Smoothing:%d, "},
+    {"Хаффман:%s, ", "Huffman:%s, "},
+    {"Прогрессивный:%s", "Progressive:%s"},
+    {"Чересстрочно:%s", "Interlaced:%s"},
+    {"Сжатие:%s", "Compression:%s"},
+    {"Нет", "None"},
+    {"Палитра:%s, ", "Palette:%s, "},
+    {"Стандартная", "Standard"},
+    {"Адаптивная", "Adaptive"},
+    {"Пользовательская", "User"},
+    {"Кол-во цветов:%d, ", "Colours:%d, "},
+    {"Диффузия:%s, ", "Dithering:%s, "},
+    {", Файл палитры:", ", Palette file:"},
+    {"Нет настроек, запись в формат WMF и EMF не поддерживается",
+     "No options; WMF and EMF cannot be written"},
+};
+TextTableRegistrar g_formatTexts(kFormatTexts, std::size(kFormatTexts));
+}  // namespace

@@ -2,6 +2,8 @@
 // extensions to format codes. The writing itself lives in format_writers.cpp.
 #include "imaging/output_format.h"
 
+#include "services/strings.h"
+
 #include <cstdio>
 
 #include "settings/ini_store.h"
@@ -10,23 +12,27 @@ std::function<int(COutputFormat&)> COutputFormat::SetupHook;
 
 namespace {
 
-const char* OnOff(int value) { return value ? "Вкл" : "Выкл"; }
+// The texts are Russian; with the English language library they come out in
+// English (UiText), the numbers and names filled in the same way.
+std::string OnOff(int value) { return UiText(value ? "Вкл" : "Выкл"); }
 
 // Name from a table, empty for a value outside it.
 template <size_t N>
-const char* NameOf(const char* const (&names)[N], int value) {
-  return (value >= 0 && size_t(value) < N) ? names[value] : "";
+std::string NameOf(const char* const (&names)[N], int value) {
+  return (value >= 0 && size_t(value) < N) ? UiText(names[value]) : std::string();
 }
 
-std::string Format(const char* format, const char* text) {
+std::string Format(const char* format, const std::string& text) {
+  const std::string pattern = UiText(format);
   char buf[1024];
-  std::snprintf(buf, sizeof buf, format, text);
+  std::snprintf(buf, sizeof buf, pattern.c_str(), text.c_str());
   return buf;
 }
 
 std::string Format(const char* format, int value) {
+  const std::string pattern = UiText(format);
   char buf[256];
-  std::snprintf(buf, sizeof buf, format, value);
+  std::snprintf(buf, sizeof buf, pattern.c_str(), value);
   return buf;
 }
 
@@ -48,7 +54,7 @@ int COutputFormat::LoadOptions(CIniStore&) { return 0; }
 
 int COutputFormat::SaveOptions(CIniStore&) { return 0; }
 
-void COutputFormat::Describe(std::string& text) { text = "<Нет настроек>"; }
+void COutputFormat::Describe(std::string& text) { text = UiText("<Нет настроек>"); }
 
 // ---- JPEG ---------------------------------------------------------------------
 
@@ -150,7 +156,7 @@ void CFormatGIF::Describe(std::string& text) {
   text += Format("Кол-во цветов:%d, ", PaletteLimitColors);
   text += Format("Диффузия:%s, ", OnOff(PaletteErrorDiffusion));
   text += Format("Сжатие:%s", NameOf(kCompressions, CompressionType));
-  if (PaletteType == 2) text += ", Файл палитры:" + PaletteUserPaletteFile;
+  if (PaletteType == 2) text += UiText(", Файл палитры:") + PaletteUserPaletteFile;
 }
 
 // ---- keep the source's format ---------------------------------------------
@@ -158,7 +164,7 @@ void CFormatGIF::Describe(std::string& text) {
 CFormatKeep::CFormatKeep() : COutputFormat("Не менять", 0, "") {}
 
 void CFormatKeep::Describe(std::string& text) {
-  text = "Нет настроек, запись в формат WMF и EMF не поддерживается";
+  text = UiText("Нет настроек, запись в формат WMF и EMF не поддерживается");
 }
 
 // ---- extensions -----------------------------------------------------------------

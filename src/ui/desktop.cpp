@@ -9,6 +9,7 @@
 #include "services/strings.h"
 #include "settings/settings.h"
 #include "ui/about_dlg.h"
+#include "ui/automation.h"
 #include "ui/main_window.h"
 
 int RunDesktop(int argc, char** argv) {
@@ -44,6 +45,9 @@ int RunDesktop(int argc, char** argv) {
     if (services.mainWindowCreated) services.mainWindowCreated(&window);
     window.show();
     window.exec();
+    // exec() also ends when the window is only hidden while an automation
+    // client holds it: serve the clients until they let go.
+    ServeAutomationClients(&window);
   }
   // The settings go into the default settings file; the language library
   // is released.
