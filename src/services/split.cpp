@@ -1,0 +1,166 @@
+#include "services/split.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/host.h"
+#include "imaging/image.h"
+#include "imaging/output_format.h"
+#include "output/safe_write.h"
+#include "services/strings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Tell(const SplitCallbacks& callbacks, const std::string& text, unsigned style) {
+  if (callbacks.message) callbacks.message(text, style);
+}
+
+void Busy(const SplitCallbacks& callbacks, bool on) {
+  if (callbacks.busy) callbacks.busy(on);
+}
+
+// Name and extension (with its dot) of the last component of path.
+void SplitName(const std::string& path, std::string& name, std::string& extension) {
+  const size_t slash = path.find_last_of('/');
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = last.find_last_of('.');
+  if (dot == std::string::npos) {
+    name = last;
+    extension.clear();
+  } else {
+    name = last.substr(0, dot);
+    extension = last.substr(dot);
+  }
+}
+
+std::string FormatDone(int written, int frames) {
+  char text[512];
+  std::snprintf(text, sizeof text, LoadResString(IDS_SPLIT_DONE).c_str(), written, frames);
+  return text;
+}
+
+std::string FormatFolderFailed(const std::string& folder) {
+  std::string text = LoadResString(IDS_CANNOT_CREATE_FOLDER);
+  const size_t at = text.find("%1");
+  if (at != std::string::npos) text.replace(at, 2, folder);
+  return text;
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+}  // namespace
+
+std::string SplitFrameName(const std::string& folder, const std::string& name, int number,
+                           const std::string& extension) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%.3d", number);
+  return folder + name + "_" + digits + extension;
+}
+
+bool SplitFrames(const std::string& source, const std::string& folder,
+                 const SplitCallbacks& callbacks, SplitOutcome* outcome) {
+  SplitOutcome local;
+  SplitOutcome& out = outcome ? *outcome : local;
+  out = SplitOutcome();
+
+  // An extension without a format code (".cur" among them) is refused
+  // before the file is read.
+  const int code = FormatFromExtension(source);
+  if (code == FORMAT_UNKNOWN) return false;
+  CImage first(source, code);
+  if (!first.IsValid()) return false;
+
+  std::string name, extension;
+  SplitName(source, name, extension);
+  std::string target = folder;
+  if (!target.empty() && target.back() != '/') target += '/';
+
+  out.frameCount = first.GetNumFrames();
+  if (out.frameCount <= 1) {
+    Tell(callbacks, LoadResString(IDS_SPLIT_NOT_MULTIFRAME), MB_OK);
+    return true;
+  }
+  first.Destroy();
+
+  Busy(callbacks, true);
+  CImage frame;
+  std::vector<uint8_t> data;
+  for (int i = 0; i < out.frameCount; ++i) {
+    frame.SetFrame(i);
+    // A frame that does not load is skipped: saving the image object now
+    // would write the previous frame again under this frame's name.
+    if (!frame.Load(source, code)) continue;
+    const std::string frameName = SplitFrameName(target, name, i + 1, extension);
+    data.clear();
+    std::string reason;
+    if (!frame.Encode(data, code) || !WriteFileReplacing(frameName, data, reason)) continue;
+    ++out.written;
+    out.files.push_back(frameName);
+  }
+  Busy(callbacks, false);
+
+  Tell(callbacks, FormatDone(out.written, out.frameCount), MB_OK | MB_ICONINFORMATION);
+  return true;
+}
+
+SplitRunStatus RunSplit(const std::string& file, const std::string& folder,
+                        const SplitCallbacks& callbacks, SplitOutcome* outcome) {
+  if (outcome) *outcome = SplitOutcome();
+  if (file.empty() || folder.empty() || !Exists(file)) return SplitRunStatus::NothingToDo;
+  std::string target = folder;
+  if (!IsDirectory(target)) {
+    if (target.size() > 1 && target.back() == '/') target.pop_back();
+    // A name taken by a file is refused here too: CreateDirectoryTree fails.
+    if (!CreateDirectoryTree(target)) {
+      Tell(callbacks, FormatFolderFailed(folder), MB_OK);
+      return SplitRunStatus::FolderNotCreated;
+    }
+  }
+  if (!SplitFrames(file, target, callbacks, outcome)) {
+    Tell(callbacks, LoadResString(IDS_SPLIT_FAILED), MB_OK | MB_ICONERROR);
+    return SplitRunStatus::Failed;
+  }
+  return SplitRunStatus::Done;
+}
+
+int RunSplitCommand(const std::string& file, const std::string& folder) {
+  if (file.empty() || folder.empty()) {
+    std::fprintf(stderr, "%s\n", LoadResString(IDS_BATCH_USAGE).c_str());
+    return 2;
+  }
+  if (!Exists(file)) {
+    std::fprintf(stderr, "lumaro: %s: %s\n", file.c_str(),
+                 UiText("Файл не найден").c_str());
+    return 1;
+  }
+  // Messages are printed once the outcome is known: the result of a split
+  // on standard output, a failure on standard error.
+  std::vector<std::string> messages;
+  SplitCallbacks callbacks;
+  callbacks.message = [&](const std::string& text, unsigned) { messages.push_back(text); };
+  SplitOutcome outcome;
+  const SplitRunStatus status = RunSplit(file, folder, callbacks, &outcome);
+  const bool failed = status != SplitRunStatus::Done;
+  for (const std::string& text : messages) {
+    if (failed)
+      std::fprintf(stderr, "lumaro: %s: %s\n", file.c_str(), text.c_str());
+    else
+      std::printf("%s\n", text.c_str());
+  }
+  std::fflush(stdout);
+  if (failed) return 1;
+  // A file of one frame is no failure: there was nothing to split.
+  if (outcome.frameCount <= 1) return 0;
+  return outcome.written < outcome.frameCount ? 1 : 0;
+}
