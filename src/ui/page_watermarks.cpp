@@ -31,6 +31,7 @@
 #include "imaging/watermark.h"
 #include "services/strings.h"
 #include "settings/settings.h"
+#include "ui/aux_dialogs.h"
 #include "ui/controls.h"
 #include "ui/page_common.h"
 
@@ -155,6 +156,8 @@ WatermarkDialogs MakeWatermarkSystemDialogs() {
     return true;
   };
   d.popupMenu = [](QMenu& menu, const QPoint& at) { return menu.exec(at); };
+  d.adjustMargins = &RunPosAdjust;
+  d.adjustShadow = &RunShadowAdjust;
   return d;
 }
 

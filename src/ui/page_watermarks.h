@@ -32,8 +32,7 @@ QFont FontFromLogFont(const LogFont& font);
 void LogFontFromFont(const QFont& font, LogFont& out);
 
 // The dialogs the page opens. Each returns true when the user confirmed
-// and then has changed its arguments. Replaceable (tests, and the margin and
-// shadow dialogs, which are not part of the page).
+// and then has changed its arguments. Replaceable for tests.
 struct WatermarkDialogs {
   // The picture file (string 108's filter).
   std::function<bool(QWidget* parent, QString& path)> openPicture;
@@ -50,8 +49,8 @@ struct WatermarkDialogs {
   std::function<bool(QWidget* parent, int& offset, int& position, uint32_t& colour)>
       adjustShadow;
 };
-// The page's dialogs: the system's file, colour and font dialogs and menu;
-// no margin or shadow dialog until one is set.
+// The page's dialogs: the system's file, colour and font dialogs and menu,
+// and the margin and shadow dialogs.
 WatermarkDialogs& GetWatermarkDialogs();
 // A fresh set of those dialogs.
 WatermarkDialogs MakeWatermarkSystemDialogs();

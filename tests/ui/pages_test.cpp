@@ -30,6 +30,7 @@
 #include "services/strings.h"
 #include "settings/ini_store.h"
 #include "settings/settings.h"
+#include "ui/aux_dialogs.h"
 #include "ui/controls.h"
 #include "ui/page_common.h"
 #include "ui/page_dimensions.h"
@@ -591,6 +592,28 @@ TEST(PageFonts, LogFontAndQFont) {
   EXPECT_EQ(back.lfUnderline, 1);
   EXPECT_STREQ(back.lfFaceName, "DejaVu Serif");
   EXPECT_EQ(FontFromLogFont(back).pointSize(), 24);
+}
+
+// The margins button opens the margin dialog with the record's values and
+// takes the confirmed ones back.
+TEST_F(PageWatermarks, MarginsButtonOpensTheMarginDialog) {
+  CSettings& s = GetSettings();
+  s.WatermarksOn = 1;
+  s.PosMarginHor = 7;
+  CPageWatermarks page;
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<CPosAdjustDlg*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    shown = dialog->HorEdit()->text();
+    dialog->HorEdit()->setText(QStringLiteral("25"));
+    dialog->VertEdit()->setText(QStringLiteral("9"));
+    dialog->OkButton()->click();
+  });
+  Child<QPushButton>(&page, "margins")->click();
+  EXPECT_EQ(shown, QStringLiteral("7"));
+  EXPECT_EQ(s.PosMarginHor, 25);
+  EXPECT_EQ(s.PosMarginVert, 9);
 }
 
 // The font dialog confirmed without a change keeps the stored font, even
