@@ -10,6 +10,7 @@
 #include "settings/settings.h"
 #include "ui/about_dlg.h"
 #include "ui/automation.h"
+#include "ui/dialog_support.h"
 #include "ui/main_window.h"
 
 int RunDesktop(int argc, char** argv) {
@@ -38,6 +39,10 @@ int RunDesktop(int argc, char** argv) {
       return exitCode;
     }
   }
+
+  // The dialogs of the pages, the format options, the interactive
+  // adjustment, renaming, general settings and the split tool.
+  InstallDialogServices();
 
   int result = 0;
   {
