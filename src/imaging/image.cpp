@@ -16,6 +16,7 @@
 
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/jpeg.h"
+#include "imaging/image_internal.h"
 
 namespace {
 std::atomic<uint64_t> g_pixelLimit{uint64_t(1) << 28};
@@ -380,36 +381,12 @@ bool CImage::AlphaCreate() {
 
 uint8_t CImage::GetPixelIndex(long x, long y) const {
   if (bpp_ > 8 || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
-  const uint8_t* row = GetBits(int(y));
-  switch (bpp_) {
-    case 8:
-      return row[x];
-    case 4:
-      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    default:
-      return (row[x >> 3] >> (7 - (x & 7))) & 1;
-  }
+  return imaging_detail::RowIndex(GetBits(int(y)), x, bpp_);
 }
 
 void CImage::SetPixelIndex(long x, long y, uint8_t index) {
   if (bpp_ > 8 || x < 0 || y < 0 || x >= width_ || y >= height_) return;
-  uint8_t* row = GetBits(int(y));
-  switch (bpp_) {
-    case 8:
-      row[x] = index;
-      break;
-    case 4: {
-      uint8_t& b = row[x >> 1];
-      b = (x & 1) ? uint8_t((b & 0xF0) | (index & 0x0F)) : uint8_t((b & 0x0F) | (index << 4));
-      break;
-    }
-    default: {
-      uint8_t& b = row[x >> 3];
-      uint8_t mask = uint8_t(0x80 >> (x & 7));
-      b = (index & 1) ? uint8_t(b | mask) : uint8_t(b & ~mask);
-      break;
-    }
-  }
+  imaging_detail::SetRowIndex(GetBits(int(y)), x, bpp_, index);
   dib_.clear();
 }
 
