@@ -634,7 +634,7 @@ bool WriteDirect(WriteJob& job) {
     std::swap(cur, prev);
   }
 
-  DeflateCompressor compressor(4);
+  DeflateCompressor compressor(2);
   std::vector<uint8_t> packed;
   if (!compressor.Compress(raw, packed)) {
     image.SetLastError("cannot compress the image data");
