@@ -42,22 +42,22 @@ QGroupBox* ButtonRow(QWidget* parent, const QString& title, const ButtonSpec* sp
   auto* row = new QHBoxLayout(box);
   row->setSpacing(4);
   for (size_t i = 0; i < count; ++i) {
-    const ButtonSpec& spec = specs[i];
+    const ButtonSpec& entry = specs[i];
     auto* button = new QToolButton(box);
-    button->setObjectName(QLatin1String(spec.name));
+    button->setObjectName(QLatin1String(entry.name));
     button->setCheckable(true);
-    button->setAccessibleName(Ui(spec.text));
-    if (spec.icon) {
-      button->setIcon(QIcon(QLatin1String(spec.icon)));
+    button->setAccessibleName(Ui(entry.text));
+    if (entry.icon) {
+      button->setIcon(QIcon(QLatin1String(entry.icon)));
       button->setIconSize(QSize(32, 32));
       button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     } else {
-      button->setText(Ui(spec.text));
+      button->setText(Ui(entry.text));
     }
     button->setMinimumSize(44, 44);
-    group->addButton(button, spec.value);
+    group->addButton(button, entry.value);
     row->addWidget(button);
-    tip->AddTool(button, Ui(spec.tip));
+    tip->AddTool(button, Ui(entry.tip));
   }
   row->addStretch(1);
   return box;

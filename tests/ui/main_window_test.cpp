@@ -91,10 +91,10 @@ class MainWindowTest : public ::testing::Test {
   void WaitForList() {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window().FileList()->IsBusy(); }, 20000));
   }
-  std::string Image(const std::string& name, const std::string& spec) {
+  std::string Image(const std::string& name, const std::string& args) {
     const std::string path = dir_ / name;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    EXPECT_EQ(testing_support::Run(std::string(ImConvert()) + " " + spec + " " + Quote(path)), 0);
+    EXPECT_EQ(testing_support::Run(std::string(ImConvert()) + " " + args + " " + Quote(path)), 0);
     return path;
   }
   static QString Q(const std::string& s) { return QString::fromStdString(s); }
