@@ -5,6 +5,8 @@
 #include "app/batch.h"
 #include "services/application.h"
 #include "services/split.h"
+#include "settings/ini_store.h"
+#include "settings/settings.h"
 #ifdef LUMARO_HAVE_UI
 #include "ui/desktop.h"
 #endif
@@ -23,6 +25,11 @@ int main(int argc, char** argv) {
       }
       CApplication app;
       app.Start(CApplication::Mode::Batch);
+      // The interface language of the default settings file; the file is
+      // only read.
+      CIniStore store(GetSettings().DefaultFilePath());
+      if (store.Read()) GetSettings().LoadFromStore(store);
+      app.ChooseLanguage();
       int rc = RunSplitCommand(argv[i + 1], argv[i + 2]);
       app.Exit();
       return rc;
