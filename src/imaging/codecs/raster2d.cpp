@@ -1,6 +1,7 @@
 #include "imaging/codecs/raster2d.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace raster2d {
@@ -169,7 +170,9 @@ void Canvas::FillPolygons(const std::vector<Polygon>& polygons, bool winding, co
     while (next < edges.size() && edges[next].y0 <= yc) active.push_back(&edges[next++]);
     active.erase(std::remove_if(active.begin(), active.end(), [yc](const Edge* e) { return e->y1 <= yc; }),
                  active.end());
-    if (!Spend(active.size() + 1)) return;
+    // Sorting the crossings of a row costs n log n.
+    uint64_t n = active.size();
+    if (!Spend(n * uint64_t(std::bit_width(n) + 1) + 1)) return;
     crossings.clear();
     for (const Edge* e : active) {
       if (e->y0 > yc) continue;
@@ -249,6 +252,22 @@ void Canvas::Stroke(const Polygon& points, bool closed, double width, const Rgb&
   }
   width = std::min(width, kFar);
   const double half = width / 2;
+  // Points much closer together than the pen is wide add nothing that shows
+  // (finely divided curves under a thick pen): keep one every eighth of the
+  // width, and the last one.
+  Polygon kept;
+  const double spacing = std::max(1.0, width / 8);
+  for (size_t i = 0; i < n; ++i) {
+    if (!kept.empty() && i + 1 < n &&
+        std::hypot(points[i].x - kept.back().x, points[i].y - kept.back().y) < spacing)
+      continue;
+    kept.push_back(points[i]);
+  }
+  StrokeWide(kept, closed, half, c);
+}
+
+void Canvas::StrokeWide(const Polygon& points, bool closed, double half, const Rgb& c) {
+  const size_t n = points.size();
   std::vector<Polygon> shapes;
   Paint paint;
   paint.colour = c;

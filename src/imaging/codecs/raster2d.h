@@ -84,6 +84,7 @@ class Canvas {
 
  private:
   bool Spend(uint64_t units);
+  void StrokeWide(const Polygon& points, bool closed, double half, const Rgb& colour);
   void Span(int y, int x0, int x1, const Paint& paint);
 
   CImage& image_;
