@@ -36,7 +36,17 @@ enum ImageFormat : int {
   FORMAT_PNM = 14,
   FORMAT_RAS = 15,
   FORMAT_JBG = 16,  // JBIG: internal code only, no extension maps to it
-  FORMAT_COUNT = 17
+  // Formats of today, after the ones above so that stored codes keep their
+  // meaning. Codec options (GetCodecOption) of the three that are written
+  // with a quality: bits 0-7 quality 1..100, bits 8-11 effort (WebP method
+  // 0..6, AVIF/HEIC speed 0..10, JPEG XL effort 1..9), bit 12 lossless
+  // (WebP, JPEG XL) or 4:4:4 chroma (AVIF, HEIC). 0 means the defaults.
+  FORMAT_WEBP = 17,
+  FORMAT_HEIF = 18,  // HEIC/HEIF (HEVC in a HEIF container)
+  FORMAT_AVIF = 19,  // AV1 in a HEIF container
+  FORMAT_JXL = 20,
+  FORMAT_RAW = 21,  // camera raw files, read only
+  FORMAT_COUNT = 22
 };
 
 // One palette entry, in the order a bitmap stores it.

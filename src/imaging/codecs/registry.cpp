@@ -21,6 +21,11 @@ LUMARO_CODEC(kCodecPgx)
 LUMARO_CODEC(kCodecTga)
 LUMARO_CODEC(kCodecWbmp)
 LUMARO_CODEC(kCodecJbg)
+LUMARO_CODEC(kCodecWebp)
+LUMARO_CODEC(kCodecHeif)
+LUMARO_CODEC(kCodecAvif)
+LUMARO_CODEC(kCodecJxl)
+LUMARO_CODEC(kCodecRaw)
 #undef LUMARO_CODEC
 
 const std::vector<const CodecInfo*>& AllCodecs() {
@@ -30,7 +35,8 @@ const std::vector<const CodecInfo*>& AllCodecs() {
     const CodecInfo* all[] = {&kCodecJpeg, &kCodecPng, &kCodecGif, &kCodecTiff,
                               &kCodecBmp,  &kCodecIco, &kCodecJp2, &kCodecJpc,
                               &kCodecPcx,  &kCodecRas, &kCodecPnm, &kCodecWmf,
-                              &kCodecPgx,  &kCodecTga, &kCodecWbmp, &kCodecJbg};
+                              &kCodecWebp, &kCodecHeif, &kCodecAvif, &kCodecJxl,
+                              &kCodecPgx,  &kCodecRaw, &kCodecTga, &kCodecWbmp, &kCodecJbg};
     std::vector<const CodecInfo*> v;
     for (const CodecInfo* c : all)
       if (c) v.push_back(c);
