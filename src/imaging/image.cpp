@@ -143,6 +143,8 @@ void CImage::Destroy() {
   dib_.clear();
   dib_.shrink_to_fit();
   icc_.clear();
+  exif_.clear();
+  xmp_.clear();
 }
 
 void CImage::CopyAttributes(const CImage& src) {
@@ -159,6 +161,8 @@ void CImage::CopyAttributes(const CImage& src) {
   jpegQuality_ = src.jpegQuality_;
   jpegSmoothing_ = src.jpegSmoothing_;
   icc_ = src.icc_;
+  exif_ = src.exif_;
+  xmp_ = src.xmp_;
 }
 
 bool CImage::Copy(const CImage& src, bool copyPixels, bool /*copySelection*/, bool copyAlpha) {
@@ -196,6 +200,8 @@ bool CImage::Transfer(CImage& dst) {
   dst.alpha_ = std::move(alpha_);
   dst.CopyAttributes(*this);
   dst.icc_ = std::move(icc_);
+  dst.exif_ = std::move(exif_);
+  dst.xmp_ = std::move(xmp_);
   Destroy();
   return true;
 }

@@ -178,6 +178,15 @@ class CImage {
   // Embedded ICC colour profile (empty when none).
   const std::vector<uint8_t>& GetIccProfile() const { return icc_; }
   void SetIccProfile(std::vector<uint8_t> profile) { icc_ = std::move(profile); }
+  // EXIF block (TIFF header and IFDs, without the "Exif\0\0" prefix) and
+  // XMP packet carried inside the file by containers that hold them as
+  // blocks (HEIF, AVIF, WebP, JPEG XL). Decoders of those formats fill them;
+  // before encoding such a format, the writer puts in what the output is to
+  // carry and the encoder embeds it. Empty when none.
+  const std::vector<uint8_t>& GetExifBlock() const { return exif_; }
+  void SetExifBlock(std::vector<uint8_t> block) { exif_ = std::move(block); }
+  const std::vector<uint8_t>& GetXmpPacket() const { return xmp_; }
+  void SetXmpPacket(std::vector<uint8_t> packet) { xmp_ = std::move(packet); }
 
   // ---- pixel access -----------------------------------------------------
   uint8_t* GetBits(int row = 0) { return bits_.data() + size_t(row) * stride_; }
@@ -367,6 +376,8 @@ class CImage {
   uint8_t jpegQuality_ = 90;
   uint8_t jpegSmoothing_ = 0;
   std::vector<uint8_t> icc_;
+  std::vector<uint8_t> exif_;
+  std::vector<uint8_t> xmp_;
   DecodeSizeHint decodeHint_;
   int storedWidth_ = 0;
   int storedHeight_ = 0;

@@ -234,6 +234,8 @@ bool CImage::CreateFromHBITMAP(const void* packedDib, size_t size) {
   out.jpegQuality_ = jpegQuality_;
   out.jpegSmoothing_ = jpegSmoothing_;
   out.icc_ = icc_;
+  out.exif_ = exif_;
+  out.xmp_ = xmp_;
   out.Transfer(*this);
   return true;
 }
