@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Big enough for every interesting case, small enough that no input can
   // ask for more memory than the fuzzer allows.
-  CImage::SetPixelLimit(uint64_t(1) << 22);
+  CImage::SetPixelLimit(uint64_t(1) << 20);
   return 0;
 }
 

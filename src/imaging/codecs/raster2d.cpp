@@ -72,7 +72,7 @@ bool Paint::At(int x, int y, Rgb& out) const {
 
 Canvas::Canvas(CImage& image) : image_(image), width_(image.GetWidth()), height_(image.GetHeight()) {
   ResetClip();
-  budget_ = std::min<uint64_t>(uint64_t(1) << 31, uint64_t(width_) * uint64_t(height_) * 256 + (uint64_t(1) << 24));
+  budget_ = std::min<uint64_t>(uint64_t(1) << 31, uint64_t(width_) * uint64_t(height_) * 64 + (uint64_t(1) << 24));
 }
 
 void Canvas::SetClip(int x0, int y0, int x1, int y1) {
@@ -170,25 +170,32 @@ void Canvas::FillPolygons(const std::vector<Polygon>& polygons, bool winding, co
     while (next < edges.size() && edges[next].y0 <= yc) active.push_back(&edges[next++]);
     active.erase(std::remove_if(active.begin(), active.end(), [yc](const Edge* e) { return e->y1 <= yc; }),
                  active.end());
-    // Sorting the crossings of a row costs n log n.
-    uint64_t n = active.size();
-    if (!Spend(n * uint64_t(std::bit_width(n) + 1) + 1)) return;
+    // Crossings left of the clip rectangle only count towards the winding
+    // number or parity at its left edge, those right of it do not matter:
+    // only the ones in between need sorting.
+    const double left = clipX0_ - 0.5, right = clipX1_ + 0.5;
+    int base = 0;
     crossings.clear();
     for (const Edge* e : active) {
       if (e->y0 > yc) continue;
       double x = e->x0 + (yc - e->y0) * (e->x1 - e->x0) / (e->y1 - e->y0);
-      crossings.emplace_back(x, e->dir);
+      if (x < left)
+        base += winding ? e->dir : 1;
+      else if (x < right)
+        crossings.emplace_back(x, e->dir);
     }
+    uint64_t k = crossings.size();
+    if (!Spend(active.size() + k * uint64_t(std::bit_width(k) + 1) + 1)) return;
     std::sort(crossings.begin(), crossings.end());
-    int count = 0;
-    for (size_t i = 0; i + 1 < crossings.size(); ++i) {
-      count += winding ? crossings[i].second : 1;
-      bool inside = winding ? count != 0 : (count & 1) != 0;
-      if (!inside) continue;
-      int x0 = ClampToInt(std::ceil(crossings[i].first - 0.5));
-      int x1 = ClampToInt(std::ceil(crossings[i + 1].first - 0.5));
-      Span(y, x0, x1, paint);
+    auto inside = [winding](int count) { return winding ? count != 0 : (count & 1) != 0; };
+    int count = base;
+    double from = left;
+    for (const auto& [x, dir] : crossings) {
+      if (inside(count)) Span(y, EdgeOf(from), EdgeOf(x), paint);
+      count += winding ? dir : 1;
+      from = x;
     }
+    if (inside(count)) Span(y, EdgeOf(from), clipX1_, paint);
   }
 }
 

@@ -57,8 +57,8 @@ class Canvas {
 
   // Every operation costs work units (pixels and edge steps); once the
   // budget is spent, drawing stops quietly. Guards against files made to
-  // take forever. The default allows every pixel to be painted a few
-  // hundred times.
+  // take forever. The default allows every pixel to be painted some
+  // sixty times (a second or so of drawing).
   void SetBudget(uint64_t units) { budget_ = units; }
   bool Exhausted() const { return budget_ == 0; }
   // Takes units from the budget for work done elsewhere (text); false when
