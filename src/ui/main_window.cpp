@@ -432,7 +432,8 @@ QWidget* CLumaro3Dlg::BuildOutputGroup() {
   outputBrowse_->setFixedWidth(outputBrowse_->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 18);
   format_ = new QComboBox(group);
   // The names are the formats' own; "Не менять" is translated.
-  for (const auto& format : GetSettings().OutputFormats) format_->addItem(Ui(format->Name.c_str()));
+  for (const auto& format : GetSettings().OutputFormats)
+    format_->addItem(Ui(format->Name.c_str()));
   formatSetup_ = MakeButton(Ui("Настройки формата..."), group);
   description_ = new QLabel(group);
   description_->setTextFormat(Qt::PlainText);

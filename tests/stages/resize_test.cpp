@@ -155,6 +155,7 @@ TEST(Resize, UnusableTargetsLeaveImageUnchanged) {
   o.PercentsOrPixels = 0;
   o.Percents = 10;  // 0 x 0
   EXPECT_FALSE(ApplyResize(image, o));
+  EXPECT_EQ(image.GetLastError(), "cannot resize to 0x0 pixels: the size is empty");
   EXPECT_EQ(image.GetWidth(), 3);
   EXPECT_EQ(image.GetHeight(), 3);
   EXPECT_FALSE(ResampleByMode(image, -5, 10, 1));
