@@ -50,7 +50,8 @@ const Entry kEnglish[] = {
     {IDS_BATCH_USAGE,
      "Usage: lumaro --convert [--settings FILE] [--set SECTION.KEY=VALUE]... "
      "[--output DIR] [--format NAME] [--quiet] PATH...\n"
-     "       lumaro --split FILE FOLDER"},
+     "       lumaro --split FILE FOLDER\n"
+     "       lumaro --help | --version"},
     {IDS_BATCH_NOT_A_SETTINGS_FILE,
      "Warning: %s is not a settings file; the defaults are used and the file is left as it is."},
     {IDS_BATCH_NO_FILES, "No files to convert."},
@@ -88,6 +89,7 @@ const TextPair kFormatTexts[] = {
     {"Кол-во цветов:%d, ", "Colours:%d, "},
     {"Диффузия:%s, ", "Dithering:%s, "},
     {", Файл палитры:", ", Palette file:"},
+    {"Не менять", "Keep the format"},
     {"Нет настроек, запись в формат WMF и EMF не поддерживается",
      "No options; WMF and EMF cannot be written"},
 };

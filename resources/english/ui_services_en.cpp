@@ -1,4 +1,5 @@
-// English texts of the update check dialog and of mailing the results.
+// English texts of the update check dialog, of mailing the results and of
+// the command line.
 #include <iterator>
 
 #include "resources/english/texts.h"
@@ -21,6 +22,20 @@ const TextPair kTexts[] = {
     {"Не удалось загрузить поддержку почтовой системы.", "Unable to load mail system support."},
     {"Почтовая программа не найдена или не работает.", "The mail program is missing or does not work."},
     {"Не удалось отправить сообщение.", "The message could not be sent."},
+
+    // The command line.
+    {"после --settings нужен файл настроек", "--settings needs a file"},
+    {"после --set нужно РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ", "--set needs SECTION.KEY=VALUE"},
+    {"после --output нужна папка", "--output needs a folder"},
+    {"после --format нужно имя формата", "--format needs a name"},
+    {"неизвестный параметр %s", "unknown option %s"},
+    {"не заданы файлы или папки", "no files or folders given"},
+    {"неизвестный формат %s", "unknown output format %s"},
+    {"%s: нет такого файла настроек", "%s: no such settings file"},
+    {"--set: нужно РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ, а не '%s'", "--set needs SECTION.KEY=VALUE, not '%s'"},
+    {"--set %s: неизвестная настройка", "--set %s: unknown setting"},
+    {"программа собрана без окна; используйте --convert",
+     "built without the desktop program; use --convert"},
 };
 
 TextTableRegistrar reg(kTexts, std::size(kTexts));

@@ -142,10 +142,10 @@ struct BatchArgs {
   std::vector<std::string> paths;
 };
 
-int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "lumaro: %s\n", problem);
-  std::fprintf(stderr, "%s\n", LoadResString(IDS_BATCH_USAGE).c_str());
-  return 2;
+int Usage(const std::string& problem) { return BatchUsageError(problem); }
+
+std::string Text(const char* russian, const std::string& argument = std::string()) {
+  return BatchText(russian, argument);
 }
 
 // Index of an output format by its name ("JPEG", "png", "Не менять",
@@ -175,14 +175,16 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
       args.settingsFile.empty() ? settings.DefaultFilePath() : args.settingsFile;
   CIniStore store(path);
   std::error_code ec;
-  const bool present = fs::is_regular_file(path, ec) && fs::file_size(path, ec) > 0;
-  if (present && !store.Read()) {
+  // An empty file means the defaults, as a missing default file does.
+  const bool present = fs::is_regular_file(path, ec);
+  const bool hasContent = present && fs::file_size(path, ec) > 0 && !ec;
+  if (hasContent && !store.Read()) {
     char buf[1024];
     std::snprintf(buf, sizeof buf, LoadResString(IDS_BATCH_NOT_A_SETTINGS_FILE).c_str(),
                   path.c_str());
     std::fprintf(stderr, "lumaro: %s\n", buf);
   } else if (!present && !args.settingsFile.empty()) {
-    std::fprintf(stderr, "lumaro: %s: no such settings file\n", path.c_str());
+    std::fprintf(stderr, "lumaro: %s\n", Text("%s: нет такого файла настроек", path).c_str());
     return false;
   }
   CIniStore known("");  // every key a settings file of this program holds
@@ -191,7 +193,8 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
     size_t dot = set.find('.');
     size_t eq = set.find('=');
     if (dot == std::string::npos || eq == std::string::npos || dot > eq) {
-      std::fprintf(stderr, "lumaro: --set needs SECTION.KEY=VALUE, not '%s'\n", set.c_str());
+      std::fprintf(stderr, "lumaro: %s\n",
+                   Text("--set: нужно РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ, а не '%s'", set).c_str());
       return false;
     }
     const std::string section = set.substr(0, dot);
@@ -199,7 +202,7 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
     store.SetString(section, key, set.substr(eq + 1), true);
     // A key that no settings file holds would be ignored silently: say so.
     if (known.FindKey(known.FindSection(section), key) < 0) {
-      std::fprintf(stderr, "lumaro: --set %s: unknown setting\n", set.c_str());
+      std::fprintf(stderr, "lumaro: %s\n", Text("--set %s: неизвестная настройка", set).c_str());
       return false;
     }
   }
@@ -209,7 +212,40 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
 
 }  // namespace
 
+std::string BatchUsageText() { return LoadResString(IDS_BATCH_USAGE); }
+
+std::string BatchText(const char* russian, const std::string& argument) {
+  std::string text = UiText(russian);
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, argument);
+  return text;
+}
+
+int BatchUsageError(const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "lumaro: %s\n", problem.c_str());
+  std::fprintf(stderr, "%s\n", BatchUsageText().c_str());
+  return 2;
+}
+
+void ChooseDefaultFileLanguage() {
+  CSettings& settings = GetSettings();
+  if (settings.ProgramFolder.empty()) settings.ProgramFolder = CSettings::DetectProgramFolder();
+  CIniStore store(settings.DefaultFilePath());
+  if (store.Read() && store.GetInt("General", "Language", 0) == 1)
+    LoadLanguageLibrary(settings.ProgramFolder);
+}
+
+void FollowSettingsLanguage() {
+  if (GetSettings().Language == 1)
+    LoadLanguageLibrary(GetSettings().ProgramFolder);
+  else
+    ReleaseLanguageLibrary();
+}
+
 int RunBatchConvert(int argc, char** argv, int first) {
+  // Usage errors come before the settings are read: they speak the
+  // language of the default settings file.
+  ChooseDefaultFileLanguage();
   BatchArgs args;
   bool optionsEnded = false;
   for (int i = first; i < argc; ++i) {
@@ -223,35 +259,40 @@ int RunBatchConvert(int argc, char** argv, int first) {
       optionsEnded = true;
     } else if (!optionsEnded && a == "--settings") {
       const char* v = value("--settings");
-      if (!v) return Usage("--settings needs a file");
+      if (!v) return Usage(Text("после --settings нужен файл настроек"));
       args.settingsFile = v;
     } else if (!optionsEnded && a == "--set") {
       const char* v = value("--set");
-      if (!v) return Usage("--set needs SECTION.KEY=VALUE");
+      if (!v) return Usage(Text("после --set нужно РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ"));
       args.sets.push_back(v);
     } else if (!optionsEnded && a == "--output") {
       const char* v = value("--output");
-      if (!v) return Usage("--output needs a folder");
+      if (!v) return Usage(Text("после --output нужна папка"));
       args.output = v;
       args.outputGiven = true;
     } else if (!optionsEnded && a == "--format") {
       const char* v = value("--format");
-      if (!v) return Usage("--format needs a name");
+      if (!v) return Usage(Text("после --format нужно имя формата"));
       args.format = v;
+    } else if (!optionsEnded && (a == "--help" || a == "-h")) {
+      std::printf("%s\n", BatchUsageText().c_str());
+      return 0;
     } else if (!optionsEnded && (a == "--quiet" || a == "-q")) {
       args.quiet = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-' && !fs::exists(a)) {
-      return Usage(("unknown option " + a).c_str());
+      return Usage(Text("неизвестный параметр %s", a));
     } else {
       args.paths.push_back(a);
     }
   }
-  if (args.paths.empty()) return Usage("no files or folders given");
+  if (args.paths.empty()) return Usage(Text("не заданы файлы или папки"));
 
   CApplication app;
   app.Start(CApplication::Mode::Batch);
   CSettings& settings = GetSettings();
   if (!LoadBatchSettings(settings, args)) return 2;
+  // The settings file given (or a --set) may choose the other language.
+  FollowSettingsLanguage();
   app.ChooseLanguage();
 
   if (args.outputGiven) {
@@ -266,7 +307,7 @@ int RunBatchConvert(int argc, char** argv, int first) {
   }
   if (!args.format.empty()) {
     int index = FormatIndexByName(settings, args.format);
-    if (index < 0) return Usage(("unknown output format " + args.format).c_str());
+    if (index < 0) return Usage(Text("неизвестный формат %s", args.format));
     settings.OutputFormat = index;
   }
 

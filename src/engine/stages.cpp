@@ -111,8 +111,8 @@ void CJobStages::Flip(CImage& image, int flip) {
     image.Flip();
 }
 
-void CJobStages::Watermark(CImage& image, const std::string& sourcePath) {
-  RenderWatermark(image, sourcePath, settings_);
+void CJobStages::Watermark(CImage& image, const std::string& sourcePath, std::string* problem) {
+  RenderWatermark(image, sourcePath, settings_, problem);
 }
 
 void CJobStages::RunFilters(CImage& image) {

@@ -33,7 +33,9 @@ class CJobStages {
   // found with a value (turned or not); nothing happens without metadata
   // support.
   bool RotateByOrientationTag(PropertyItemList& items, int count, CImage& image);
-  void Watermark(CImage& image, const std::string& sourcePath);
+  // Draws the watermark. When the watermark picture cannot be read, problem
+  // (if given) receives the picture's path and the reason.
+  void Watermark(CImage& image, const std::string& sourcePath, std::string* problem = nullptr);
   // Runs every enabled filter in list order.
   void RunFilters(CImage& image);
 

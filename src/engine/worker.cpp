@@ -82,6 +82,7 @@ struct FileTask {
   std::string source;
   std::string outputBase;  // without extension until written
   std::string error;
+  std::string watermarkProblem;  // the watermark picture could not be read
   Outcome outcome = Outcome::Pending;
   PropertyItemList items;
   int itemCount = 0;
@@ -148,10 +149,17 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
                       image.GetHeight() == decodedWidth;
   const unsigned storedWidth = unsigned(image.GetStoredWidth());
   const unsigned storedHeight = unsigned(image.GetStoredHeight());
-  ApplyResizeFrom(image, ctx.resize, turned ? storedHeight : storedWidth,
-                  turned ? storedWidth : storedHeight);
+  // A size the resize stage refuses fails the file: writing the picture at
+  // its old size would pass a wrong result off as converted.
+  if (!ApplyResizeFrom(image, ctx.resize, turned ? storedHeight : storedWidth,
+                       turned ? storedWidth : storedHeight)) {
+    task.outcome = FileTask::Outcome::LoadFailed;
+    task.error = image.GetLastError();
+    return;
+  }
   task.info.NotResized = ResizeApplies(ctx.resize) ? 0 : 1;
-  if (ctx.settings.WatermarksOn != 0) ctx.stages.Watermark(image, task.source);
+  if (ctx.settings.WatermarksOn != 0)
+    ctx.stages.Watermark(image, task.source, &task.watermarkProblem);
   // Only on the worker thread: helpers run when no filter is enabled.
   ctx.stages.RunFilters(image);
   ctx.format.Encode(image, task.source, task.info, task.encoded);
@@ -269,8 +277,11 @@ int ConversionThreadProc(CConversionJob* job) {
   const ResizeOptions resize = ResizeOptionsFrom(s);
   // The derived switch is the same for every file of the job.
   s.ApplyDimensions = ResizeApplies(resize) ? 1 : 0;
+  // The interactive dialog can choose the camera's orientation for this and
+  // every following file, so its jobs read the metadata too.
   const JobContext ctx{s, stages, format, resize,
-                       s.KeepExisting != 0 || s.UseUserComment != 0 || s.RotationMode == 4};
+                       s.KeepExisting != 0 || s.UseUserComment != 0 || s.RotationMode == 4 ||
+                           s.Interactive != 0};
   const std::string progressLabel = LoadResString(IDS_PROGRESS_LABEL);
 
   if (s.Interactive == 0) image.SetDecodeSizeHint(ShrinkOnLoadHint(resize, carried.rotation));
@@ -280,6 +291,7 @@ int ConversionThreadProc(CConversionJob* job) {
   if (helpers > 0) lookahead = std::make_unique<CLookahead>(ctx, carried, helpers);
   const size_t ahead = helpers;  // files in flight beyond the current one
   size_t named = 0;
+  bool watermarkProblemShown = false;  // said once per job
 
   // Gives the next file its output name (in order: a file that fails later
   // still uses up its number) and hands it to the helpers.
@@ -350,16 +362,30 @@ int ConversionThreadProc(CConversionJob* job) {
             stages.Flip(image, request.flip);
           }
           // Any other result: no rotation, flip or tone change for this file.
-          ApplyResize(image, resize);
-          task.info.NotResized = ResizeApplies(resize) ? 0 : 1;
-          if (s.WatermarksOn != 0) stages.Watermark(image, task.source);
-          stages.RunFilters(image);
-          format.Encode(image, task.source, task.info, task.encoded);
-          task.outcome = FileTask::Outcome::Encoded;
+          if (!ApplyResize(image, resize)) {
+            task.outcome = FileTask::Outcome::LoadFailed;
+            task.error = image.GetLastError();
+          } else {
+            task.info.NotResized = ResizeApplies(resize) ? 0 : 1;
+            if (s.WatermarksOn != 0)
+              stages.Watermark(image, task.source, &task.watermarkProblem);
+            stages.RunFilters(image);
+            format.Encode(image, task.source, task.info, task.encoded);
+            task.outcome = FileTask::Outcome::Encoded;
+          }
         }
       }
     }
 
+    if (!task.watermarkProblem.empty() && !watermarkProblemShown) {
+      watermarkProblemShown = true;
+      std::string text = UiText(
+          "Не удалось прочитать картинку водяного знака %s. Файлы записываются без водяного "
+          "знака.");
+      const size_t at = text.find("%s");
+      if (at != std::string::npos) text.replace(at, 2, task.watermarkProblem);
+      host->MessageBox(text, LoadResString(IDS_APP_NAME), MB_OK | MB_ICONEXCLAMATION);
+    }
     switch (task.outcome) {
       case FileTask::Outcome::Skipped:
         ++SkippedCount;

@@ -7,8 +7,7 @@ void FitImageSize(long width, long height, long boxWidth, long boxHeight, long& 
   fitWidth = width;
   fitHeight = height;
   if (width <= boxWidth && height <= boxHeight) return;
-  // The automatic mode of the resize stage: the same single-precision ratio
-  // and factor.
+  // The automatic mode of the resize stage.
   ResizeOptions fit;
   fit.PercentsOrPixels = 1;
   fit.MaintainAspectRatio = 0;

@@ -35,7 +35,7 @@ enum ImageFormat : int {
   FORMAT_PGX = 13,
   FORMAT_PNM = 14,
   FORMAT_RAS = 15,
-  FORMAT_JBG = 16,  // JBIG: internal code only, no extension maps to it
+  FORMAT_JBG = 16,  // JBIG (.jbg)
   // Formats of today, after the ones above so that stored codes keep their
   // meaning. Codec options (GetCodecOption) of the three that are written
   // with a quality: bits 0-7 quality 1..100, bits 8-11 effort (WebP method

@@ -22,6 +22,8 @@ std::string NameOf(const char* const (&names)[N], int value) {
   return (value >= 0 && size_t(value) < N) ? UiText(names[value]) : std::string();
 }
 
+int Clamp(int value, int low, int high) { return value < low ? low : value > high ? high : value; }
+
 std::string Format(const char* format, const std::string& text) {
   const std::string pattern = UiText(format);
   char buf[1024];
@@ -61,9 +63,11 @@ void COutputFormat::Describe(std::string& text) { text = UiText("<Нет нас�
 CFormatJPEG::CFormatJPEG() : COutputFormat("JPEG", 1, ".jpg") {}
 
 int CFormatJPEG::LoadOptions(CIniStore& store) {
-  Quality = store.GetInt(Name, "Quality", 75);
+  // Values from a hand-edited file are held to what the encoder takes, so
+  // that 256 never wraps round to quality 0.
+  Quality = Clamp(store.GetInt(Name, "Quality", 75), 1, 100);
   OptimizeHuffmanCoding = store.GetBool(Name, "OptimizeHuffmanCoding", true) ? 1 : 0;
-  Smoothing = store.GetInt(Name, "Smoothing", 0);
+  Smoothing = Clamp(store.GetInt(Name, "Smoothing", 0), 0, 100);
   Progressive = store.GetBool(Name, "Progressive", false) ? 1 : 0;
   return 1;
 }
@@ -133,7 +137,11 @@ CFormatGIF::CFormatGIF() : COutputFormat("GIF", 1, ".gif") {}
 
 int CFormatGIF::LoadOptions(CIniStore& store) {
   PaletteType = store.GetInt(Name, "Palette - Type", 1);
+  // 0 (or anything outside the dialog's 2..256) means no limit: a limit of
+  // no colours would give an all-black picture.
   PaletteLimitColors = store.GetInt(Name, "Palette - Limit Colors", 256);
+  if (PaletteLimitColors <= 0 || PaletteLimitColors > 256) PaletteLimitColors = 256;
+  if (PaletteLimitColors == 1) PaletteLimitColors = 2;
   PaletteErrorDiffusion = store.GetBool(Name, "Palette - Error Diffusion", true) ? 1 : 0;
   PaletteUserPaletteFile = store.GetString(Name, "Palette - User palette file", "");
   CompressionType = store.GetInt(Name, "Compression - Type", 0);
@@ -184,7 +192,7 @@ int FormatFromExtension(const std::string& path) {
   } kTable[] = {{"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"png", 4},  {"ico", 5},
                 {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9}, {"wmf", 10},
                 {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12}, {"pgx", 13},
-                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}};
+                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}, {"jbg", 16}};
   for (const auto& row : kTable)
     if (ext == row.ext) return row.code;
   return 0;

@@ -98,9 +98,9 @@ class CFormatJPEG : public COutputFormat {
   void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
               EncodedOutput& out) override;
 
-  int Quality = 75;               // 0..100
+  int Quality = 75;               // 1..100 (held there when read)
   int OptimizeHuffmanCoding = 1;  // switch
-  int Smoothing = 0;              // 0 off, 1..100
+  int Smoothing = 0;              // 0 off, 1..100 (held there when read)
   int Progressive = 0;            // switch
 };
 
@@ -148,7 +148,7 @@ class CFormatGIF : public COutputFormat {
               EncodedOutput& out) override;
 
   int PaletteType = 1;                 // 0 standard, 1 adaptive, 2 user palette
-  int PaletteLimitColors = 256;        // 0..256
+  int PaletteLimitColors = 256;        // 2..256; 0 in a file reads as 256
   int PaletteErrorDiffusion = 1;       // switch
   std::string PaletteUserPaletteFile;  // carried through; nothing reads it
   int CompressionType = 0;             // 0 LZW, 1 none, 2 RLE

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <string>
 
 #include "imaging/image.h"
 
@@ -16,6 +17,8 @@ long TruncToLong(double v) {
   if (v <= double(LONG_MIN)) return LONG_MIN;
   return long(v);
 }
+
+long RoundToLong(double v) { return TruncToLong(std::floor(v + 0.5)); }
 
 int TruncToInt(double v) {
   if (std::isnan(v)) return 0;
@@ -46,16 +49,18 @@ void ComputeTargetSize(const ResizeOptions& o, unsigned width, unsigned height, 
   }
   switch (o.MaintainAspectRatio) {
     case 0: {
-      // The ratio, the comparison value and the factor are single precision.
-      float r = o.Height != 0 ? float(double(o.Width) / double(o.Height)) : 0.0f;
-      float t = float(H * double(r));
-      float factor;
-      if (W < double(t))
-        factor = height ? float(double(o.Height) / H) : 0.0f;
-      else
-        factor = width ? float(double(o.Width) / W) : 0.0f;
-      newWidth = TruncToLong(W * double(factor));
-      newHeight = TruncToLong(H * double(factor));
+      // The side that fills the box equals the box; the other keeps the
+      // proportions, rounded to the nearest pixel. The comparison is exact
+      // (64-bit products in a long double's mantissa).
+      const long double wide = (long double)width * o.Height;
+      const long double tall = (long double)height * o.Width;
+      if (wide >= tall) {
+        newWidth = o.Width;
+        newHeight = width ? RoundToLong(H * double(o.Width) / W) : 0;
+      } else {
+        newHeight = o.Height;
+        newWidth = height ? RoundToLong(W * double(o.Height) / H) : 0;
+      }
       return;
     }
     case 2: {
@@ -81,12 +86,14 @@ bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode) {
   // A size the image library cannot make (0 or negative, or more pixels
   // than any decoder may produce) leaves the image as it is.
   if (newWidth <= 0 || newHeight <= 0) {
-    image.SetLastError("resample: empty target size");
+    image.SetLastError("cannot resize to " + std::to_string(newWidth) + "x" +
+                       std::to_string(newHeight) + " pixels: the size is empty");
     return false;
   }
   if (newWidth > INT_MAX || newHeight > INT_MAX ||
       double(newWidth) * double(newHeight) > double(CImage::GetPixelLimit())) {
-    image.SetLastError("resample: target size too large");
+    image.SetLastError("cannot resize to " + std::to_string(newWidth) + "x" +
+                       std::to_string(newHeight) + " pixels: the size is too large");
     return false;
   }
   switch (mode) {
@@ -118,7 +125,7 @@ bool ApplyResizeFrom(CImage& image, const ResizeOptions& o, unsigned sourceWidth
     image.SetXDPI(DpiFromIndex(o.Dpi));
     image.SetYDPI(DpiFromIndex(o.Dpi));
   }
-  if (!ResizeApplies(o)) return false;
+  if (!ResizeApplies(o)) return true;
   long w = 0, h = 0;
   ComputeTargetSize(o, sourceWidth, sourceHeight, w, h);
   return ResampleByMode(image, w, h, o.ResamplingMode);

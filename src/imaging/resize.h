@@ -23,9 +23,10 @@ int DpiFromIndex(int index);
 // a percentage other than 100).
 bool ResizeApplies(const ResizeOptions& options);
 
-// The target size for an image of width x height (after rotation). Every
-// fractional value is truncated toward zero; the fit mode holds its factor
-// in single precision (1000x500 into 700x700 gives 699x349).
+// The target size for an image of width x height (after rotation). Percent
+// mode and the height-by-width and width-by-height rules truncate toward
+// zero; the fit mode gives the box's size to the side that fills it and
+// rounds the other to the nearest pixel (1000x500 into 700x700 gives 700x350).
 void ComputeTargetSize(const ResizeOptions& options, unsigned width, unsigned height,
                        long& newWidth, long& newHeight);
 
@@ -36,7 +37,10 @@ void ComputeTargetSize(const ResizeOptions& options, unsigned width, unsigned he
 bool ResampleByMode(CImage& image, long newWidth, long newHeight, int mode);
 
 // The whole stage: in millimetre mode writes the resolution into the image,
-// then resamples when ResizeApplies. Returns true when it resampled.
+// then resamples when ResizeApplies. Returns false when the resize was
+// needed but could not be made (a size refused by ResampleByMode, or the
+// resampling failed), with the reason in the image's last error; the image
+// is then left at its size. Returns true otherwise.
 bool ApplyResize(CImage& image, const ResizeOptions& options);
 // The same, with the target computed from the picture's stored size when it
 // was decoded smaller than that (a JPEG scaled while decoding): the written

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "imaging/image.h"
 #include "imaging/metadata.h"
@@ -73,15 +74,6 @@ std::string DateFormat(int id, const char* builtin) {
   return text.empty() ? builtin : text;
 }
 
-void SetBackground(CImage& work, uint32_t textColour) {
-  // White text goes on black, everything else on white; the background
-  // colour is the work image's transparent colour.
-  const bool white = (textColour & 0xFFFFFF) == 0xFFFFFF;
-  work.Clear(white ? 0 : 255);
-  work.SetTransIndex(0);
-  work.SetTransColor(white ? RGBQuad{0, 0, 0, 0} : RGBQuad{255, 255, 255, 0});
-}
-
 void ShadowOffset(int position, long o, long& dx, long& dy) {
   // In text coordinates (y downwards): 0 up-left, 1 up-right, 2 down-left,
   // 3 down-right.
@@ -97,29 +89,97 @@ long ShadowOffsetOf(const CSettings& s) {
   return std::clamp<long>(s.WatermarksShadowOffset, 0, kMaxShadowOffset);
 }
 
-// Draws text (and its shadow when on) into the work image. The text's box
-// is centred horizontally and sits pad pixels above the bottom edge, so
-// that a shadow shifted by the offset in any direction stays inside.
-void DrawText(CImage& work, const std::string& text, const CSettings& s, long pad) {
+// Glyphs are smoothed unless the font asks for none (lfQuality 3, the
+// non-antialiased quality of a logical font).
+bool Antialiased(const LogFont& font) { return font.lfQuality != 3; }
+
+// Coverage (0..255, rows bottom-up) of text drawn into a w x h box: the
+// text's box is centred horizontally and its bottom edge sits pad pixels
+// above the box's bottom, moved by (dx, dy) with y downwards.
+bool TextCoverage(const std::string& text, const CSettings& s, long w, long h, long pad, long dx,
+                  long dy, std::vector<uint8_t>& coverage) {
+  CImage mask;
+  if (!mask.Create(int(w), int(h), 24)) return false;
+  mask.Clear(0);
   TextInfo info;
   CImage::InitTextInfo(info);
   info.text = CutUtf8(text, kMaxTextBytes);
   info.lfont = s.Font;
-  info.fcolor = s.FontColor;
+  info.fcolor = 0xFFFFFF;  // white on black: every channel is the coverage
+  info.smooth = Antialiased(s.Font) ? 1 : 0;
   info.align = 1;
   info.opaque = 0;
   info.b_outline = 0;
   info.b_round = 0;
-  const long cx = work.GetWidth() / 2;
-  const long bottom = work.GetHeight() - pad;
+  if (!mask.DrawStringEx(w / 2 + dx, h - pad + dy, info)) return false;
+  coverage.resize(size_t(w) * size_t(h));
+  for (long y = 0; y < h; ++y) {
+    const uint8_t* row = mask.GetBits(int(y));
+    for (long x = 0; x < w; ++x) coverage[size_t(y) * size_t(w) + size_t(x)] = row[x * 3];
+  }
+  return true;
+}
+
+// Makes the text watermark as a w x h picture of the text colour with the
+// glyphs' coverage as its alpha plane, so that antialiased edges blend into
+// whatever lies beneath instead of carrying a background colour with them.
+// The shadow (when on) lies under the text, composited the same way.
+bool MakeTextOverlay(const std::string& text, const CSettings& s, long w, long h, long pad,
+                     CImage& overlay) {
+  std::vector<uint8_t> textCov, shadowCov;
+  if (!TextCoverage(text, s, w, h, pad, 0, 0, textCov)) return false;
   if (s.Emboss != 0) {
     long dx = 0, dy = 0;
     ShadowOffset(s.ShadowPosIndex(), ShadowOffsetOf(s), dx, dy);
-    info.fcolor = s.WatermarksShadowColor;
-    work.DrawStringEx(cx + dx, bottom + dy, info);
-    info.fcolor = s.FontColor;
+    if (!TextCoverage(text, s, w, h, pad, dx, dy, shadowCov)) return false;
   }
-  work.DrawStringEx(cx, bottom, info);
+  if (!overlay.Create(int(w), int(h), 24) || !overlay.AlphaCreate()) return false;
+  const RGBQuad fg = ColourFromRef(s.FontColor);
+  const RGBQuad sh = ColourFromRef(s.WatermarksShadowColor);
+  for (long y = 0; y < h; ++y) {
+    uint8_t* p = overlay.GetBits(int(y));
+    uint8_t* alpha = overlay.AlphaGetPointer(0, int(y));
+    for (long x = 0; x < w; ++x, p += 3) {
+      const size_t i = size_t(y) * size_t(w) + size_t(x);
+      const unsigned at = textCov[i];
+      const unsigned as = shadowCov.empty() ? 0 : shadowCov[i] * (255 - at) / 255;
+      const unsigned a = at + as;  // the text over its shadow
+      alpha[x] = uint8_t(a);
+      if (a == 0 || as == 0) {
+        p[0] = fg.blue;
+        p[1] = fg.green;
+        p[2] = fg.red;
+      } else {
+        p[0] = uint8_t((fg.blue * at + sh.blue * as + a / 2) / a);
+        p[1] = uint8_t((fg.green * at + sh.green * as + a / 2) / a);
+        p[2] = uint8_t((fg.red * at + sh.red * as + a / 2) / a);
+      }
+    }
+  }
+  return true;
+}
+
+// A palette or grey image takes a coloured watermark only as true colour:
+// it becomes 24-bit, its transparent index an alpha plane, and the output
+// format reduces the colours afterwards as it does for any picture.
+void MakeTrueColour(CImage& image) {
+  if (image.GetBpp() >= 24) return;
+  const long trans = image.GetTransIndex();
+  std::vector<uint8_t> clear;
+  if (trans >= 0 && trans < 256) {
+    const long w = image.GetWidth(), h = image.GetHeight();
+    clear.resize(size_t(w) * size_t(h));
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x)
+        clear[size_t(y) * size_t(w) + size_t(x)] = image.GetPixelIndex(x, y) == trans;
+  }
+  if (!image.IncreaseBpp(24)) return;
+  if (clear.empty()) return;
+  if (!image.AlphaCreate()) return;
+  const long w = image.GetWidth();
+  for (size_t i = 0; i < clear.size(); ++i)
+    if (clear[i]) *image.AlphaGetPointer(int(i % size_t(w)), int(i / size_t(w))) = 0;
+  image.SetTransIndex(-1);
 }
 
 }  // namespace
@@ -238,7 +298,8 @@ bool RenderWatermark(CImage& image, const std::string& sourcePath) {
   return RenderWatermark(image, sourcePath, GetSettings());
 }
 
-bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettings& s) {
+bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettings& s,
+                     std::string* problem) {
   if (!image.IsValid()) return false;
   const float factor = float(s.TransparencyPercent()) * 0.01f;
   std::string text;
@@ -254,7 +315,14 @@ bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettin
     }
     case 2: {
       CImage picture;
-      if (s.ImagePath.empty() || !picture.Load(s.ImagePath, FORMAT_UNKNOWN)) return false;
+      if (s.ImagePath.empty()) {
+        if (problem) *problem = UiText("(не выбрана)");
+        return false;
+      }
+      if (!picture.Load(s.ImagePath, FORMAT_UNKNOWN)) {
+        if (problem) *problem = s.ImagePath + ": " + picture.GetLastError();
+        return false;
+      }
       if (!picture.IsTransparent() && s.UseTransparentColor != 0) {
         // The chosen colour is keyed out on true colour: on a palette
         // picture a transparent index would name a palette entry rather
@@ -266,6 +334,7 @@ bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettin
       long x = 0, y = 0;
       WatermarkCorner(s.WatermarksPos, image.GetWidth(), image.GetHeight(), picture.GetWidth(),
                       picture.GetHeight(), s.PosMarginHor, s.PosMarginVert, x, y);
+      if (factor > 0.0f) MakeTrueColour(image);
       BlendOverlay(image, picture, x, y, factor);
       return true;
     }
@@ -284,12 +353,11 @@ bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettin
   const long pad = s.Emboss != 0 ? ShadowOffsetOf(s) : 0;
   const long w = tw + 2 * pad, h = th + 2 * pad;
   CImage work;
-  if (!work.Create(int(w), int(h), 24)) return false;
-  SetBackground(work, s.FontColor);
-  DrawText(work, text, s, pad);
+  if (!MakeTextOverlay(text, s, w, h, pad, work)) return false;
   long x = 0, y = 0;
   WatermarkCorner(s.WatermarksPos, image.GetWidth(), image.GetHeight(), w, h, s.PosMarginHor,
                   s.PosMarginVert, x, y);
+  if (factor > 0.0f) MakeTrueColour(image);
   BlendOverlay(image, work, x, y, factor);
   return true;
 }
@@ -303,9 +371,7 @@ bool DrawWatermarkPreview(CImage& preview, const CSettings& s) {
   const long pad = ShadowOffsetOf(s);
   const long h = th + 2 * pad;
   CImage work;
-  if (!work.Create(int(W), int(h), 24)) return false;
-  SetBackground(work, s.FontColor);
-  DrawText(work, kText, s, pad);
+  if (!MakeTextOverlay(kText, s, W, h, pad, work)) return false;
 
   preview.Clear(0);
   for (long i = 0; i < 256; ++i) {

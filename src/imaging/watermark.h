@@ -21,8 +21,11 @@ class CSettings;
 // Draws the watermark of the settings' Watermarks section into image.
 // Returns true when it drew one or reached the text step (an empty text
 // draws nothing), false when it gave up early: picture not loadable, file
-// time not convertible, font not usable. Failures are never shown.
-bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettings& settings);
+// time not convertible, font not usable. When the picture of mode 2 cannot
+// be read (no path, or the file does not load), problem (if given) receives
+// the path and the reason, for the caller to tell the user.
+bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettings& settings,
+                     std::string* problem = nullptr);
 // The same with the process-wide settings record.
 bool RenderWatermark(CImage& image, const std::string& sourcePath);
 

@@ -74,6 +74,12 @@ bool CFilterEntry::Setup(void* window, const std::string& settingsPath) const {
 
 CFilterHost::CFilterHost() { libraries_.reserve(kMaxLibraries); }
 
+std::vector<std::string> CFilterHost::Messages() const {
+  std::vector<std::string> messages;
+  for (const std::string& name : duplicates_) messages.push_back(DuplicateMessage(name));
+  return messages;
+}
+
 CFilterHost::~CFilterHost() {
   for (void* module : libraries_) dlclose(module);
 }
@@ -138,9 +144,8 @@ int CFilterHost::LoadFilters(const std::string& folderIn, CFilterList& list) {
       bool duplicate = false;
       for (const Guid& g : seen) duplicate = duplicate || g == entry->Id;
       if (duplicate) {
-        const std::string text = DuplicateMessage(name);
-        messages_.push_back(text);
-        HostMessage(text, std::string(), MB_OK | MB_ICONERROR);
+        duplicates_.push_back(name);
+        HostMessage(DuplicateMessage(name), std::string(), MB_OK | MB_ICONERROR);
         continue;
       }
       if (iconIndex < 0 && IsRegularFile(iconPath)) {

@@ -41,13 +41,14 @@ class CFilterHost {
   const std::vector<std::string>& Icons() const { return icons_; }
   // Libraries kept loaded, in load order.
   size_t LibraryCount() const { return libraries_.size(); }
-  // The messages shown during discovery (duplicate GUIDs), in order.
-  const std::vector<std::string>& Messages() const { return messages_; }
+  // The messages of discovery (duplicate GUIDs), in order, in the language
+  // of the moment: filters are loaded before the language library.
+  std::vector<std::string> Messages() const;
 
  private:
   std::vector<void*> libraries_;
   std::vector<std::string> icons_;
-  std::vector<std::string> messages_;
+  std::vector<std::string> duplicates_;  // names of the refused libraries
 };
 
 // The application's filter host: lives until the process ends.

@@ -59,7 +59,8 @@ const Entry kRussian[] = {
     {IDS_BATCH_USAGE,
      "Использование: lumaro --convert [--settings ФАЙЛ] [--set РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ]... "
      "[--output ПАПКА] [--format ИМЯ] [--quiet] ПУТЬ...\n"
-     "       lumaro --split ФАЙЛ ПАПКА"},
+     "       lumaro --split ФАЙЛ ПАПКА\n"
+     "       lumaro --help | --version"},
     {IDS_BATCH_NOT_A_SETTINGS_FILE,
      "Внимание: файл %s не является файлом настроек; используются настройки по умолчанию, "
      "файл не изменён."},

@@ -230,7 +230,7 @@ CPageGIF::CPageGIF(QWidget* parent) : CFormatOptionsDlg(parent) {
 
 void CPageGIF::InitDialog() {
   LoadControls();
-  limitSpin_->SetRange(0, 256);
+  limitSpin_->SetRange(2, 256);
   limitSpin_->SetPos(LimitColors);
 }
 
@@ -243,7 +243,7 @@ void CPageGIF::LoadControls() {
 
 bool CPageGIF::StoreControls() {
   int limit = LimitColors;
-  if (!ReadIntEdit(this, limit_, limit, 0, 256)) return false;
+  if (!ReadIntEdit(this, limit_, limit, 2, 256)) return false;
   LimitColors = limit;
   ReadRadio(palette_, PaletteType);
   ErrorDiffusion = diffusion_->isChecked();

@@ -431,7 +431,9 @@ QWidget* CLumaro3Dlg::BuildOutputGroup() {
   outputBrowse_ = MakeButton(QStringLiteral("..."), group);
   outputBrowse_->setFixedWidth(outputBrowse_->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 18);
   format_ = new QComboBox(group);
-  for (const auto& format : GetSettings().OutputFormats) format_->addItem(Qs(format->Name));
+  // The names are the formats' own; "Не менять" is translated.
+  for (const auto& format : GetSettings().OutputFormats)
+    format_->addItem(Ui(format->Name.c_str()));
   formatSetup_ = MakeButton(Ui("Настройки формата..."), group);
   description_ = new QLabel(group);
   description_->setTextFormat(Qt::PlainText);

@@ -1,6 +1,7 @@
 // JBIG: files made by pbmtojbg with several coding options, compared with
 // jbgtopbm; writing; damaged files.
 #include "helpers.h"
+#include "imaging/output_format.h"
 
 namespace codecs_more {
 namespace {
@@ -69,6 +70,26 @@ TEST(Jbig, WritesABiLevelImageThatJbgtopbmReads) {
     ASSERT_TRUE(back.Load(file)) << back.GetLastError();
     EXPECT_TRUE(SamePixels(back, ref));
   }
+}
+
+// The keep-format writer writes a JBIG source as JBIG, like every format
+// read but WMF and EMF.
+TEST(Jbig, KeepFormatWritesAJbigSourceAsJbig) {
+  TempDir dir;
+  std::string pic = MakePicture(dir, "pic.ppm", 45, 20);
+  std::string pbm = dir / "pic.pbm", jbg = dir / "scan.jbg";
+  ASSERT_TRUE(Tool("ppmtopgm " + Quote(pic) + " | pgmtopbm > " + Quote(pbm)));
+  ASSERT_TRUE(Tool("pbmtojbg " + Quote(pbm) + " " + Quote(jbg)));
+  CImage image;
+  ASSERT_TRUE(image.Load(jbg)) << image.GetLastError();
+  SourceInfo info;
+  info.SourceFormat = FormatFromExtension(jbg);
+  EXPECT_EQ(info.SourceFormat, FORMAT_JBG);
+  CFormatKeep keep;
+  std::string base = dir / "out";
+  ASSERT_EQ(keep.Save(image, jbg, base, nullptr, 0, info), 0);
+  EXPECT_EQ(base, dir / "out.jbg");
+  EXPECT_TRUE(SamePixels(image, RefFromCommand("jbgtopbm " + Quote(dir / "out.jbg"))));
 }
 
 TEST(Jbig, DamagedFilesFailCleanly) {

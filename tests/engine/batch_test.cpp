@@ -77,6 +77,57 @@ TEST(Batch, FailuresGiveExitCodeOneAndUsageErrorsTwo) {
   EXPECT_EQ(Lumaro(tmp, "--bogus " + Quote(tmp / "in")).status, 2);
 }
 
+// --help, --version and usage errors need no display; a usage error says
+// what is wrong and shows the usage text, in one language.
+TEST(Batch, HelpVersionAndUsageErrorsWithoutADisplay) {
+  TempDir tmp;
+  const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Quote(Program());
+  int status = -1;
+  std::string out = RunOutput(noDisplay + " --help 2>/dev/null", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("lumaro --convert"), std::string::npos) << out;
+  out = RunOutput(noDisplay + " --version 2>/dev/null", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out.rfind("Lumaro III ", 0), 0u) << out;
+  for (const char* args : {"--bogus", "-x", "--automation --nosuch", "--split only-one"}) {
+    SCOPED_TRACE(args);
+    out = RunOutput(noDisplay + " " + args + " 2>&1", &status);
+    EXPECT_EQ(status, 2) << out;
+    EXPECT_NE(out.find("lumaro --convert"), std::string::npos) << out;
+  }
+  out = RunOutput(noDisplay + " --bogus 2>&1", &status);
+  EXPECT_EQ(out.rfind("lumaro: неизвестный параметр --bogus\nИспользование: lumaro --convert", 0), 0u)
+      << out;
+
+  // A settings file in English: the error and the usage text are English.
+  MakePicture(tmp / "in/a.png", 4, 4);
+  testing_support::WriteFileText(tmp / "settings.ini", "[General]\nLanguage=1\n");
+  Result r = Lumaro(tmp, "--format nosuch " + Quote(tmp / "in"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out.rfind("lumaro: unknown output format nosuch\nUsage: lumaro --convert", 0), 0u)
+      << r.out;
+  bool cyrillic = false;
+  for (unsigned char c : r.out) cyrillic = cyrillic || c == 0xD0 || c == 0xD1;
+  EXPECT_FALSE(cyrillic) << r.out;
+}
+
+// An empty settings file means the defaults, as for the default file.
+TEST(Batch, EmptySettingsFileMeansTheDefaults) {
+  TempDir tmp;
+  MakePicture(tmp / "in/a.png", 6, 6);
+  testing_support::WriteFileText(tmp / "settings.ini", "");
+  Result r = Lumaro(tmp, "--quiet --output " + Quote(tmp / "out") + " " + Quote(tmp / "in"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "Преобразовано 1 файлов, ошибок 0, пропущено 0\n");
+  EXPECT_EQ(Identify(tmp / "out/a.jpg"), "JPEG 6x6");
+  // A file that is not there is still an error.
+  int status = -1;
+  RunOutput(Quote(Program()) + " --convert --settings " + Quote(tmp / "none.ini") + " " +
+                Quote(tmp / "in") + " 2>&1",
+            &status);
+  EXPECT_EQ(status, 2);
+}
+
 TEST(Batch, EnglishLibraryGivesEnglishTexts) {
   TempDir tmp;
   MakePicture(tmp / "in/a.png", 10, 10);

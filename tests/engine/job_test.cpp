@@ -11,6 +11,7 @@
 #include "engine/job_start.h"
 #include "engine/worker.h"
 #include "imaging/image.h"
+#include "imaging/metadata.h"
 #include "settings/settings.h"
 #include "test_support.h"
 
@@ -50,6 +51,10 @@ class RecordingHost : public IConversionHost {
   int ShowInteractive(InteractiveRequest& request) override {
     ++interactiveShown;
     request.dontShowAgain = interactiveDontShow;
+    if (interactiveRotation >= 0) {
+      request.rotation = interactiveRotation;
+      request.applyToAll = true;
+    }
     return interactiveResult;
   }
   void ConversionDone() override { ++doneCalls; }
@@ -64,6 +69,7 @@ class RecordingHost : public IConversionHost {
   int answer = IDYES;
   int interactiveShown = 0, interactiveResult = 2;
   bool interactiveDontShow = false;
+  int interactiveRotation = -1;  // >= 0: chosen and applied to all
   std::vector<std::string> captions, fileTexts;
   std::vector<Message> messages;
 };
@@ -281,6 +287,29 @@ TEST_F(JobTest, InteractiveSkipAndDoNotShowAgain) {
   EXPECT_EQ(host.interactiveShown, 1);
   EXPECT_EQ(s.Interactive, 0);
   EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 0, пропущено 1");
+}
+
+// "By the camera's tag" chosen in the dialog for this and every following
+// file turns both photos, though the settings never asked for it.
+TEST_F(JobTest, InteractiveCameraRotationAppliedToAll) {
+  CSettings& s = GetSettings();
+  s.GdiplusAvailable = InitMetadataSupport() ? 1 : 0;
+  ASSERT_EQ(s.GdiplusAvailable, 1);
+  s.Interactive = 1;
+  for (const char* name : {"1.jpg", "2.jpg"}) {
+    const std::string path = (src / name).string();
+    MakePicture(path, 8, 4, FORMAT_JPG);
+    ASSERT_EQ(testing_support::Run("exiftool -q -q -overwrite_original -Orientation#=6 " +
+                                   Quote(path) + " >/dev/null 2>&1"),
+              0);
+  }
+  host.interactiveResult = 1;  // convert with the changes
+  host.interactiveRotation = 4;
+  host.interactiveDontShow = true;
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(host.interactiveShown, 1);
+  EXPECT_EQ(Identify((tmp.path() / "out/1.png").string()), "PNG 4x8");
+  EXPECT_EQ(Identify((tmp.path() / "out/2.png").string()), "PNG 4x8");
 }
 
 TEST(JobCollection, OrderAndSupportedExtensions) {

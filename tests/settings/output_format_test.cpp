@@ -106,6 +106,32 @@ TEST(OutputFormatTest, OptionsInTheirSections) {
   EXPECT_EQ(1, png.LoadOptions(partial));
   EXPECT_EQ(1, png.Interlaced);
   EXPECT_EQ(0, png.Compression);
+
+  // Hand-edited values are held to what the encoders take: quality 256
+  // must not wrap round to 0, and a colour limit of 0 means no limit
+  // rather than an all-black picture.
+  const struct {
+    const char* quality;
+    const char* smoothing;
+    const char* limit;
+    int wantQuality, wantSmoothing, wantLimit;
+  } cases[] = {{"256", "300", "0", 100, 100, 256},   {"0", "-4", "1", 1, 0, 2},
+               {"-7", "0", "-3", 1, 0, 256},         {"101", "55", "257", 100, 55, 256},
+               {"100", "100", "2", 100, 100, 2},     {"1", "1", "256", 1, 1, 256}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.quality);
+    CIniStore hand("");
+    hand.SetString("JPEG", "Quality", c.quality);
+    hand.SetString("JPEG", "Smoothing", c.smoothing);
+    hand.SetString("GIF", "Palette - Limit Colors", c.limit);
+    CFormatJPEG j;
+    CFormatGIF g;
+    j.LoadOptions(hand);
+    g.LoadOptions(hand);
+    EXPECT_EQ(c.wantQuality, j.Quality);
+    EXPECT_EQ(c.wantSmoothing, j.Smoothing);
+    EXPECT_EQ(c.wantLimit, g.PaletteLimitColors);
+  }
 }
 
 TEST(OutputFormatTest, SetupGoesThroughTheHook) {
@@ -131,7 +157,7 @@ TEST(OutputFormatTest, FormatFromExtension) {
       {"a.ico", 5},        {"a.tif", 6},            {"a.tga", 7},        {"a.pcx", 8},
       {"a.wbmp", 9},       {"a.wmf", 10},           {"a.EMF", 10},       {"a.jp2", 11},
       {"a.j2k", 11},       {"a.jpc", 12},           {"a.pgx", 13},       {"a.pnm", 14},
-      {"a.pgm", 14},       {"a.ppm", 14},           {"a.ras", 15},       {"a.jbg", 0},
+      {"a.pgm", 14},       {"a.ppm", 14},           {"a.ras", 15},       {"a.jbg", 16},
       {"/d.jpg/file", 0},  {"/d/.png", 4},          {"/d/x.", 0},        {"/d/x.tar.gz", 0},
       {"/фото/снимок.JPG", 3}, {"x.jpgé", 0},       {"x.ЈPG", 0},        {"", 0},
   };

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/stages.h"
+#include "services/strings.h"
 #include "stages_support.h"
 
 namespace {
@@ -165,6 +166,13 @@ TEST_F(FilterHostTest, DiscoveryRules) {
 
   ASSERT_EQ(host.Messages().size(), 1u);
   EXPECT_EQ(host.Messages()[0], "Фильтр с таким GUID уже существует. Фильтр Add загружен не будет.");
+  // Filters are loaded before the language library: the message speaks the
+  // language chosen afterwards.
+  ASSERT_TRUE(LoadLanguageLibrary(std::string(LUMARO_PROGRAM_DIR) + "/"));
+  const std::vector<std::string> english = host.Messages();
+  ReleaseLanguageLibrary();
+  EXPECT_EQ(english, (std::vector<std::string>{
+                         "A filter with this GUID already exists. The filter Add will not be loaded."}));
 
   const CFilterEntry* d = Find(list, "Double");
   ASSERT_NE(d, nullptr);

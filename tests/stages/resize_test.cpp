@@ -40,17 +40,25 @@ TEST(ResizeTarget, PercentTruncates) {
   EXPECT_EQ(Target(0, 1, 10, 10, 200, 100, 50), (Size{100, 50}));
 }
 
-TEST(ResizeTarget, FitKeepsProportionsWithSinglePrecisionFactor) {
-  // The factor 0.7 held as a float is just below 0.7: one pixel short.
-  EXPECT_EQ(Target(1, 0, 700, 700, 1000, 500), (Size{699, 349}));
-  EXPECT_EQ(Target(1, 0, 700, 700, 500, 1000), (Size{349, 699}));
+TEST(ResizeTarget, FitGivesTheBoxToTheFillingSideAndRoundsTheOther) {
+  // Factors such as 0.7 are not exact in binary; the filling side is still
+  // exactly the box.
+  EXPECT_EQ(Target(1, 0, 700, 700, 1000, 500), (Size{700, 350}));
+  EXPECT_EQ(Target(1, 0, 700, 700, 500, 1000), (Size{350, 700}));
+  EXPECT_EQ(Target(1, 0, 800, 800, 1234, 800), (Size{800, 519}));  // 518.64
+  EXPECT_EQ(Target(1, 0, 800, 800, 800, 1234), (Size{519, 800}));
+  EXPECT_EQ(Target(1, 0, 700, 700, 1000, 700), (Size{700, 490}));
+  EXPECT_EQ(Target(1, 0, 100, 75, 500, 1000), (Size{38, 75}));     // 37.5 rounds up
   EXPECT_EQ(Target(1, 0, 640, 640, 1024, 512), (Size{640, 320}));
+  // Same proportions as the box: both sides fill it.
+  EXPECT_EQ(Target(1, 0, 100, 75, 400, 300), (Size{100, 75}));
+  EXPECT_EQ(Target(1, 0, 3, 7, 300, 700), (Size{3, 7}));
   // A box larger than the image enlarges it.
   EXPECT_EQ(Target(1, 0, 640, 480, 100, 50), (Size{640, 320}));
   // Relatively taller image: the height decides.
   EXPECT_EQ(Target(1, 0, 800, 400, 300, 300), (Size{400, 400}));
   // Millimetre mode uses the same box rules.
-  EXPECT_EQ(Target(2, 0, 700, 700, 1000, 500), (Size{699, 349}));
+  EXPECT_EQ(Target(2, 0, 700, 700, 1000, 500), (Size{700, 350}));
 }
 
 TEST(ResizeTarget, OtherAspectRules) {
@@ -95,7 +103,7 @@ TEST(Resize, PercentHundredKeepsImageAndResolution) {
   o.PercentsOrPixels = 0;
   o.Percents = 100;
   o.Dpi = 4;
-  EXPECT_FALSE(ApplyResize(image, o));
+  EXPECT_TRUE(ApplyResize(image, o));  // nothing to do is no failure
   EXPECT_EQ(image.GetWidth(), 30);
   EXPECT_EQ(image.GetXDPI(), 123);
   EXPECT_EQ(image.GetYDPI(), 124);
@@ -147,6 +155,7 @@ TEST(Resize, UnusableTargetsLeaveImageUnchanged) {
   o.PercentsOrPixels = 0;
   o.Percents = 10;  // 0 x 0
   EXPECT_FALSE(ApplyResize(image, o));
+  EXPECT_EQ(image.GetLastError(), "cannot resize to 0x0 pixels: the size is empty");
   EXPECT_EQ(image.GetWidth(), 3);
   EXPECT_EQ(image.GetHeight(), 3);
   EXPECT_FALSE(ResampleByMode(image, -5, 10, 1));
@@ -192,6 +201,21 @@ TEST(ResizeBatch, MillimetreModeResolutionReachesTheFile) {
   EXPECT_EQ(ExifTool(tmp / "out/in.jpg", "ImageSize"), "40x30");
   EXPECT_EQ(ExifTool(tmp / "out/in.jpg", "XResolution"), "300");
   EXPECT_EQ(ExifTool(tmp / "out/in.jpg", "YResolution"), "300");
+}
+
+// A size the stage refuses fails that file with the reason; the picture is
+// never written at its old size as if it had been resized.
+TEST(ResizeBatch, RefusedSizeIsTheFilesFailure) {
+  TempDir tmp;
+  Convert("-size 80x60 xc:gray " + Quote(tmp / "in.png"));
+  for (const char* sets : {"--set Dimensions.Percents=100000", "--set Dimensions.Percents=1"}) {
+    SCOPED_TRACE(sets);
+    RunResult r = Lumaro(tmp, "--format png --output " + Quote(tmp / "out") + " " + sets + " " +
+                                  Quote(tmp / "in.png"));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("Преобразовано 0 файлов, ошибок 1"), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(tmp / "out/in.png"));
+  }
 }
 
 }  // namespace

@@ -295,21 +295,114 @@ TEST(WatermarkText, ShadowFallsInItsDirectionAndStaysInside) {
   }
 }
 
-TEST(WatermarkText, ShadowInBackgroundColourDisappears) {
-  CSettings& s = TextSettings("Hi", 0);
-  CImage plain = Solid(120, 50, kGrey);
-  RenderWatermark(plain, "", s);
-  s.Emboss = 1;
-  s.WatermarksShadowOffset = 3;
-  s.WatermarksShadowColor = 0xFFFFFF;  // the work image's white background
-  CImage shadowed = Solid(120, 50, kGrey);
-  RenderWatermark(shadowed, "", s);
-  // Same text, moved by the shadow's room of 3 pixels on each side.
-  for (long y = 0; y < 50; ++y)
-    for (long x = 0; x < 120; ++x) {
-      RGBQuad expected = x >= 3 && y >= 3 ? plain.GetPixelColor(x - 3, y - 3, false) : kGrey;
-      ASSERT_TRUE(Same(shadowed.GetPixelColor(x, y, false), expected)) << x << "," << y;
+// The text is drawn as coverage: its edges blend into the picture and
+// never carry the work image's background (no light halo around black
+// text); without antialiasing every pixel is either text or picture.
+TEST(WatermarkText, EdgesBlendIntoThePictureInBothQualities) {
+  const RGBQuad mid{128, 128, 128, 0};
+  for (uint32_t colour : {0x000000u, 0xFFFFFFu}) {
+    for (int quality : {4, 3}) {
+      SCOPED_TRACE(testing::Message() << "colour " << colour << " quality " << quality);
+      CSettings& s = TextSettings("Wave", colour, -30);
+      s.Font.lfQuality = uint8_t(quality);
+      CImage image = Solid(160, 50, mid);
+      ASSERT_TRUE(RenderWatermark(image, "", s));
+      const bool black = colour == 0;
+      const RGBQuad text = black ? RGBQuad{0, 0, 0, 0} : RGBQuad{255, 255, 255, 0};
+      EXPECT_EQ(Collect(image, [&](RGBQuad q) { return black ? q.red > 128 : q.red < 128; }).count, 0)
+          << "a pixel lies outside the range between picture and text";
+      EXPECT_GT(Collect(image, [&](RGBQuad q) { return Same(q, text); }).count, 30);
+      const long between =
+          Collect(image, [&](RGBQuad q) { return !Same(q, text) && !Same(q, mid); }).count;
+      if (quality == 3)
+        EXPECT_EQ(between, 0);
+      else
+        EXPECT_GT(between, 10);
     }
+  }
+}
+
+TEST(WatermarkText, ShadowInAnyColourShowsUnderTheText) {
+  // A white shadow under black text (and black under white) is drawn like
+  // any other colour.
+  for (uint32_t colour : {0x000000u, 0xFFFFFFu}) {
+    CSettings& s = TextSettings("Hi", colour, -30);
+    s.Emboss = 1;
+    s.WatermarksShadowOffset = 3;
+    s.WatermarksShadowColor = colour ^ 0xFFFFFF;
+    CImage image = Solid(120, 50, kGrey);
+    RenderWatermark(image, "", s);
+    EXPECT_GT(Collect(image, [](RGBQuad q) { return q.red > 250; }).count, 10) << colour;
+    EXPECT_GT(Collect(image, [](RGBQuad q) { return q.red < 5; }).count, 10) << colour;
+  }
+}
+
+// A coloured watermark on a palette or grey source keeps its colour: the
+// picture becomes true colour (with an alpha plane for a transparent index)
+// and the output format reduces colours later as for any picture.
+TEST(Watermark, PaletteAndGreySourcesBecomeTrueColour) {
+  TempDir tmp;
+  Convert("-size 6x4 xc:'#ff0000' PNG24:" + Quote(tmp / "red.png"));
+  struct Case {
+    const char* what;
+    int bpp;
+    bool transparent;
+    bool picture;
+  } cases[] = {{"grey 8-bit, red text", 8, false, false},
+               {"1-bit, red text", 1, false, false},
+               {"grey 8-bit, red picture", 8, false, true},
+               {"palette with a transparent index, red text", 8, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CImage image;
+    ASSERT_TRUE(image.Create(80, 40, c.bpp));
+    if (c.bpp == 8) image.SetGrayPalette();
+    else {
+      image.SetPaletteColor(0, 0, 0, 0);
+      image.SetPaletteColor(1, 255, 255, 255);
+    }
+    for (long y = 0; y < 40; ++y)
+      for (long x = 0; x < 80; ++x) image.SetPixelIndex(x, y, c.bpp == 8 ? 200 : 1);
+    if (c.transparent) {
+      image.SetPixelIndex(79, 39, 7);
+      image.SetTransIndex(7);
+    }
+    CSettings& s = c.picture ? PictureSettings(tmp / "red.png", 1) : TextSettings("Mm", 0x0000FF);
+    ASSERT_TRUE(RenderWatermark(image, "", s));
+    EXPECT_EQ(image.GetBpp(), 24);
+    EXPECT_GT(Collect(image, [](RGBQuad q) { return q.red > 240 && q.green < 15 && q.blue < 15; }).count,
+              c.picture ? 23 : 20);
+    if (c.transparent) {
+      ASSERT_TRUE(image.AlphaIsValid());
+      EXPECT_EQ(image.GetPixelColor(79, 39, true).reserved, 0);
+      EXPECT_EQ(image.GetPixelColor(78, 39, true).reserved, 255);
+    }
+  }
+  // Nothing to draw leaves the source as it is.
+  CImage grey;
+  ASSERT_TRUE(grey.Create(10, 10, 8));
+  grey.SetGrayPalette();
+  CSettings& s = TextSettings("", 0x0000FF);
+  RenderWatermark(grey, "", s);
+  EXPECT_EQ(grey.GetBpp(), 8);
+}
+
+// The job says once that the watermark picture cannot be read, and still
+// converts every file.
+TEST(WatermarkBatch, UnreadablePictureIsReportedOncePerJob) {
+  TempDir tmp;
+  std::filesystem::create_directories(tmp.path() / "in");
+  Convert("-size 20x10 xc:gray " + Quote(tmp / "in/a.png"));
+  Convert("-size 20x10 xc:gray " + Quote(tmp / "in/b.png"));
+  RunResult r = Lumaro(tmp, "--format png --output " + Quote(tmp / "out") +
+                                " --set Watermarks.On=1 --set Watermarks.Mode=2"
+                                " --set Watermarks.ImagePath=" + Quote(tmp / "no such.png") + " " +
+                                Quote(tmp / "in"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  size_t first = r.out.find("Не удалось прочитать картинку водяного знака " + (tmp / "no such.png"));
+  ASSERT_NE(first, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Не удалось прочитать", first + 10), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Преобразовано 2 файлов, ошибок 0"), std::string::npos) << r.out;
 }
 
 TEST(WatermarkTag, UserValueFirstThenFileTag) {

@@ -54,13 +54,13 @@ struct FitCase {
 TEST(FitImageToBox, PictureSizeAndCanvas) {
   const FitCase cases[] = {
       {1000, 500, 100, 75, 100, 50},   // wide: by the width
-      {500, 1000, 100, 75, 37, 75},    // tall: by the height
+      {500, 1000, 100, 75, 38, 75},    // tall: by the height, 37.5 rounded
       {400, 300, 100, 75, 100, 75},    // same proportions
       {60, 40, 100, 75, 60, 40},       // smaller: not enlarged
       {100, 75, 100, 75, 100, 75},     // exactly the box
-      {10000, 1, 100, 75, 99, 1},      // a thin line keeps one pixel; the
-      {1, 10000, 100, 75, 1, 74},      // single-precision factor truncates
-      {1000, 700, 700, 700, 699, 489}, // the resize stage's single-precision factor
+      {10000, 1, 100, 75, 100, 1},     // a thin line keeps one pixel
+      {1, 10000, 100, 75, 1, 75},
+      {1000, 700, 700, 700, 700, 490}, // the filling side equals the box
   };
   const RGBQuad red = Rgb(255, 0, 0), white = Rgb(255, 255, 255);
   for (const FitCase& c : cases) {

@@ -621,7 +621,8 @@ TEST_F(DialogTest, DialogFormatGifColourLimitRange) {
   dialog.LimitColors = 64;
   dialog.InitDialog();
   dialog.show();
-  EXPECT_EQ(dialog.LimitSpin()->Minimum(), 0);
+  // A limit of 0 or 1 colours would give no usable picture.
+  EXPECT_EQ(dialog.LimitSpin()->Minimum(), 2);
   EXPECT_EQ(dialog.LimitSpin()->Maximum(), 256);
   struct Case {
     const char* typed;
@@ -629,13 +630,15 @@ TEST_F(DialogTest, DialogFormatGifColourLimitRange) {
     const char* message;
   };
   const Case cases[] = {
-      {"300", false, "Введите целое число от 0 до 256."},
-      {"-1", false, "Введите целое число от 0 до 256."},
+      {"300", false, "Введите целое число от 2 до 256."},
+      {"-1", false, "Введите целое число от 2 до 256."},
+      {"0", false, "Введите целое число от 2 до 256."},
+      {"1", false, "Введите целое число от 2 до 256."},
       {"abc", false, "Введите целое число."},
       {"", false, "Введите целое число."},
       {"12x", false, "Введите целое число."},
       {"256", true, nullptr},
-      {"0", true, nullptr},
+      {"2", true, nullptr},
   };
   for (const Case& c : cases) {
     messages.clear();

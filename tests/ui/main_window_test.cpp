@@ -552,9 +552,8 @@ TEST_F(MainWindowTest, EnglishTexts) {
   };
   for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
     if (outsidePages(b)) check(b->text());
-  // (The description line is the output format's own summary.)
   for (QLabel* l : w.findChildren<QLabel*>())
-    if (outsidePages(l) && l != w.DescriptionLabel()) check(l->text());
+    if (outsidePages(l)) check(l->text());
   for (QGroupBox* g : w.findChildren<QGroupBox*>()) check(g->title());
   for (QWidget* widget : w.findChildren<QWidget*>())
     if (outsidePages(widget)) check(w.Tips()->ToolText(widget));
@@ -571,6 +570,13 @@ TEST_F(MainWindowTest, EnglishTexts) {
   for (int i = 0; i < w.Tree()->RootItem()->childCount(); ++i)
     check(w.Tree()->RootItem()->child(i)->text(0));
   check(w.Tree()->RootItem()->text(0));
+  // Every output format's name and its options' summary.
+  for (int i = 0; i < w.FormatCombo()->count(); ++i) {
+    w.FormatCombo()->setCurrentIndex(i);
+    check(w.FormatCombo()->itemText(i));
+    check(w.DescriptionLabel()->text());
+  }
+  EXPECT_EQ(w.FormatCombo()->itemText(5), QStringLiteral("Keep the format"));
   for (QAbstractButton* b : w.Progress()->findChildren<QAbstractButton*>()) check(b->text());
   check(w.Progress()->windowTitle());
   CAboutDlg about;
