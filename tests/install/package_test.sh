@@ -22,7 +22,8 @@ for f in /usr/bin/lumaro /usr/lib/.*lumaro/LumaroEng.so /usr/lib/.*lumaro/lumaro
   /usr/share/pkgconfig/lumaro-filter.pc /usr/share/man/man1/lumaro.1.gz \
   /usr/share/bash-completion/completions/lumaro /usr/share/applications/example.lumaro.Lumaro.desktop \
   /usr/share/metainfo/example.lumaro.Lumaro.metainfo.xml /usr/share/icons/hicolor/scalable/apps/lumaro.svg \
-  /usr/share/icons/hicolor/16x16/apps/lumaro.png /usr/share/icons/hicolor/256x256/apps/lumaro.png; do
+  /usr/share/icons/hicolor/16x16/apps/lumaro.png /usr/share/icons/hicolor/256x256/apps/lumaro.png \
+  /usr/share/doc/lumaro/README.md; do
   grep -qx "$f" <<<"$list" || fail "the package lacks $f"
 done
 # Nothing of the build or the tests slips in.
