@@ -24,9 +24,11 @@ void CApplication::Start(Mode mode) {
   if (!settings.ProgramFolder.empty()) {
     const size_t shown = GetFilterHost().Messages().size();
     LoadFilters(settings.ProgramFolder, filters_);
-    // The user's own plug-ins come after the installed ones.
+    // An installed program (settings outside its folder) also loads the
+    // user's own plug-ins, after its own; a portable copy stays as it is.
     const std::string userFilters = CSettings::UserFiltersFolder();
-    if (userFilters != settings.ProgramFolder) LoadFilters(userFilters, filters_);
+    if (settings.StorageFolder() != settings.ProgramFolder && userFilters != settings.ProgramFolder)
+      LoadFilters(userFilters, filters_);
     if (mode == Mode::Batch) {
       const auto& messages = GetFilterHost().Messages();
       for (size_t i = shown; i < messages.size(); ++i)

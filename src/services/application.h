@@ -21,9 +21,9 @@ class CApplication {
   CApplication& operator=(const CApplication&) = delete;
 
   // Start-up in order: program folder and settings folder, metadata
-  // support, filter plug-ins (the program folder's, then the user's),
-  // (desktop) the default settings file with the filter order, the
-  // language library.
+  // support, filter plug-ins (the program folder's, then for an installed
+  // program the user's), (desktop) the default settings file with the
+  // filter order, the language library.
   void Start(Mode mode);
   // Loads "LumaroEng.so" when Language is 1 (absent: Russian texts, the
   // setting kept).

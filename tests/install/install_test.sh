@@ -124,12 +124,14 @@ grep -q "cannot create the settings folder" "$tmp/rohome.log" || fail "home cann
 
 # ---- portable layout: the settings file beside the program ------------------------
 portable=$tmp/portable
-mkdir -p "$portable" "$tmp/home2"
+mkdir -p "$portable" "$tmp/home2/.local/share/lumaro/filters"
+cp "$home/.local/share/lumaro/filters/userinvert.so" "$tmp/home2/.local/share/lumaro/filters/"
 cp "$build/bin/lumaro" "$build/bin/LumaroEng.so" "$build/bin/lumaro_filters.so" "$portable/"
 run "$tmp/home2" "$portable/lumaro" --regserver >"$tmp/portable.log" 2>&1 || fail "portable start"
 [ -f "$portable/Lumaro.ini" ] || fail "portable: no Lumaro.ini beside the program"
 [ ! -e "$tmp/home2/.config/Lumaro" ] || fail "portable: wrote into the config folder"
 grep -qF "[$negative]" "$portable/Lumaro.ini" || fail "portable: plug-in not loaded"
+grep -qF "[$userinvert]" "$portable/Lumaro.ini" && fail "portable: loaded the user's plug-ins"
 
 [ "$failures" = 0 ] && echo "install test passed"
 exit $((failures > 0))
