@@ -5,9 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,8 +25,11 @@ const char* const CSettings::kDefaultAddressHomePage =
 
 namespace {
 
-// Key names of the sections the record itself owns.
+// The default settings file's name, in the settings folder; in the program
+// folder of an installed program it names the template.
 const char kDefaultFileName[] = "Lumaro.ini";
+
+// Key names of the sections the record itself owns.
 const char kGeneral[] = "General";
 const char kPos[] = "Pos";
 const char kDimensions[] = "Dimensions";
