@@ -50,6 +50,8 @@ void ShowStartMessages(CLumaro3Dlg& window, const CApplication& app) {
 int RunDesktop(int argc, char** argv) {
   QApplication qapp(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Lumaro"));
+  // Lets the desktop match the window with its entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.lumaro.Lumaro"));
   QApplication::setWindowIcon(ProgramIcon());
   // Without a desktop's own theme, take the file and folder icons from the
   // Adwaita theme when it is installed.
