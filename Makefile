@@ -1,12 +1,13 @@
 # Lumaro III: one-command entry points.
 #   make demo   install what is missing, build, convert sample pictures
 #   make test   install what is missing, build, run the whole test suite
+#   make package  build the Debian package lumaro_*.deb into the build folder
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo asan clean bench
+.PHONY: all deps build test demo asan clean bench package
 
 all: build
 
@@ -21,6 +22,10 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/lumaro_*.deb
 
 demo: build
 	@bash scripts/demo $(BUILD)/bin/lumaro

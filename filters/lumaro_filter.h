@@ -2,8 +2,12 @@
  * lumaro_filter.h - the interface between Lumaro III and its filter plug-ins.
  *
  * A filter library is a shared object ("*.so") placed in the program's
- * folder, beside the "lumaro" executable. At start-up Lumaro loads every
- * "*.so" there (dlopen with the full path) and keeps the ones that export
+ * folder (beside the "lumaro" executable of a portable copy, or the
+ * installed program's own folder, e.g. /usr/lib/lumaro/; pkg-config
+ * --variable=filterdir lumaro-filter), or in the user's own folder
+ * $XDG_DATA_HOME/lumaro/filters/ (~/.local/share/lumaro/filters/), which is
+ * read after the program's. At start-up Lumaro loads every "*.so" there
+ * (dlopen with the full path) and keeps the ones that export
  * LumaroIsFiltersLibrary's symbol, "IsTesselFiltersDLL", returning non-zero.
  * One library may hold several filters.
  *
@@ -44,8 +48,8 @@
  *   int  NSetup(void* window, const char* const* settingsPath);
  *        Optional: the filter's own settings dialog. window is the calling
  *        window (an X11 window id or NULL); *settingsPath is the full UTF-8
- *        path of the filter settings file "Tessel.ini" in the program
- *        folder, which filters share (use a section of your own, e.g. the
+ *        path of the filter settings file "Tessel.ini" beside Lumaro's own
+ *        settings file "Lumaro.ini", which filters share (use a section of your own, e.g. the
  *        filter's name). Return 0 on success. Lumaro never reads or writes
  *        that file itself.
  *

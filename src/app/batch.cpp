@@ -172,7 +172,7 @@ int FormatIndexByName(const CSettings& settings, const std::string& name) {
 // a settings file. The file itself is never written.
 bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
   const std::string path =
-      args.settingsFile.empty() ? settings.DefaultFilePath() : args.settingsFile;
+      args.settingsFile.empty() ? settings.DefaultFileToRead() : args.settingsFile;
   CIniStore store(path);
   std::error_code ec;
   // An empty file means the defaults, as a missing default file does.

@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
       app.Start(CApplication::Mode::Batch);
       // The interface language of the default settings file; the file is
       // only read.
-      CIniStore store(GetSettings().DefaultFilePath());
+      CIniStore store(GetSettings().DefaultFileToRead());
       if (store.Read()) GetSettings().LoadFromStore(store);
       app.ChooseLanguage();
       int rc = RunSplitCommand(argv[i + 1], argv[i + 2]);

@@ -85,7 +85,6 @@ CFilterHost::~CFilterHost() {
 }
 
 int CFilterHost::LoadFilters(const std::string& folderIn, CFilterList& list) {
-  icons_.clear();
   std::string folder = folderIn.empty() ? std::string("./") : folderIn;
   if (folder.back() != '/') folder += '/';
 
@@ -171,8 +170,8 @@ int LoadFilters(const std::string& folder, CFilterList& list) {
   return GetFilterHost().LoadFilters(folder, list);
 }
 
-std::string FilterSettingsPath(const std::string& programFolder) {
-  return programFolder + LUMARO_FILTER_SETTINGS_FILE;
+std::string FilterSettingsPath(const std::string& folder) {
+  return folder + LUMARO_FILTER_SETTINGS_FILE;
 }
 
 void RunFilterList(const CFilterList& list, CImage& image, FilterParams& params) {

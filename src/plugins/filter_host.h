@@ -1,4 +1,5 @@
-// CFilterHost: finds the filter plug-in libraries in the program folder,
+// CFilterHost: finds the filter plug-in libraries in a folder (the program
+// folder, and the user's $XDG_DATA_HOME/lumaro/filters/),
 // fills the application's filter list with their filters and keeps the
 // libraries loaded until it is destroyed.
 //
@@ -33,7 +34,9 @@ class CFilterHost {
   CFilterHost& operator=(const CFilterHost&) = delete;
 
   // Loads the filters of folder (with or without a trailing '/') and
-  // appends them to list. Returns the number of entries in list.
+  // appends them to list. Returns the number of entries in list. Called
+  // once per folder (the program folder, then the user's filter folder);
+  // the icons of every call are kept.
   int LoadFilters(const std::string& folder, CFilterList& list);
 
   // Icons of the accepted filters: PNG file paths, indexed by an entry's
@@ -54,14 +57,14 @@ class CFilterHost {
 // The application's filter host: lives until the process ends.
 CFilterHost& GetFilterHost();
 
-// Loads the program folder's filters into list through the application's
-// host (called once at start-up, before the settings are loaded). Returns
-// the number of entries in list.
+// Loads a folder's filters into list through the application's host
+// (at start-up, before the settings are loaded: the program folder, then
+// the user's filter folder). Returns the number of entries in list.
 int LoadFilters(const std::string& folder, CFilterList& list);
 
 // Full path of the filter settings file handed to a filter's Setup:
-// programFolder + "Tessel.ini".
-std::string FilterSettingsPath(const std::string& programFolder);
+// folder + "Tessel.ini", in the folder of the default settings file.
+std::string FilterSettingsPath(const std::string& folder);
 
 // Runs every enabled entry of list, in list order, on image. params is the
 // job's parameter block.

@@ -15,7 +15,7 @@ void CApplication::Start(Mode mode) {
   mode_ = mode;
   started_ = true;
   CSettings& settings = GetSettings();
-  settings.ProgramFolder = CSettings::DetectProgramFolder();
+  ChooseFolders();
   settings.GdiplusAvailable = InitMetadataSupport() ? 1 : 0;
   // The filter plug-ins are loaded here, before the settings, so that the
   // settings file can apply their order and switches. Without a window the
@@ -24,6 +24,11 @@ void CApplication::Start(Mode mode) {
   if (!settings.ProgramFolder.empty()) {
     const size_t shown = GetFilterHost().Messages().size();
     LoadFilters(settings.ProgramFolder, filters_);
+    // An installed program (settings outside its folder) also loads the
+    // user's own plug-ins, after its own; a portable copy stays as it is.
+    const std::string userFilters = CSettings::UserFiltersFolder();
+    if (settings.StorageFolder() != settings.ProgramFolder && userFilters != settings.ProgramFolder)
+      LoadFilters(userFilters, filters_);
     if (mode == Mode::Batch) {
       const auto& messages = GetFilterHost().Messages();
       for (size_t i = shown; i < messages.size(); ++i)
@@ -32,10 +37,31 @@ void CApplication::Start(Mode mode) {
   }
   settings.SetFilterList(&filters_);
   if (mode == Mode::Desktop) {
-    settings.LoadDefaultFile();
+    if (settings.LoadDefaultFile() == SettingsLoadResult::NotSettingsFile) {
+      // Whatever the file holds stays as it is: exit stores nothing.
+      settingsStorable_ = false;
+      Note(settings.GetLastError());
+    }
     settingsLoaded_ = true;
     ChooseLanguage();
   }
+}
+
+void CApplication::ChooseFolders() {
+  CSettings& settings = GetSettings();
+  const std::string exeFolder = CSettings::DetectProgramFolder();
+  settings.ProgramFolder = CSettings::ProgramFilesFolder(exeFolder);
+  // Batch mode only reads the settings: it creates no folder.
+  const CSettings::SettingsPlace place = CSettings::ChooseSettingsFolder(
+      settings.ProgramFolder, settings.ProgramFolder == exeFolder, mode_ == Mode::Desktop);
+  settings.SettingsFolder = place.folder;
+  settingsStorable_ = place.writable;
+  if (mode_ == Mode::Desktop && !place.problem.empty()) Note(place.problem);
+}
+
+void CApplication::Note(const std::string& text) {
+  messages_.push_back(text);
+  std::fprintf(stderr, "lumaro: %s\n", text.c_str());
 }
 
 void CApplication::ChooseLanguage() {
@@ -46,7 +72,7 @@ void CApplication::ChooseLanguage() {
 void CApplication::Exit() {
   if (exited_ || !started_) return;
   exited_ = true;
-  if (mode_ == Mode::Desktop && settingsLoaded_) GetSettings().SaveDefaultFile();
+  if (mode_ == Mode::Desktop && settingsLoaded_ && settingsStorable_) GetSettings().SaveDefaultFile();
   if (languageLoaded_) ReleaseLanguageLibrary();
   languageLoaded_ = false;
   GetSettings().SetFilterList(nullptr);

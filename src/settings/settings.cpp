@@ -2,20 +2,32 @@
 // brought into range where they are used.
 #include "settings/settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "settings/ini_store.h"
 
+// The installed program's own files, relative to the folder of the program
+// file (set by the build from the install folders).
+#ifndef LUMARO_PRIVATE_DIR_FROM_BIN
+#define LUMARO_PRIVATE_DIR_FROM_BIN "../lib/lumaro"
+#endif
+
 const char* const CSettings::kDefaultAddressVer = "http://lumaro.example/downloads/tessel.ver";
 const char* const CSettings::kDefaultAddressHomePage =
     "http://lumaro.example/downloads/tessel.html";
 
 namespace {
+
+// The default settings file's name, in the settings folder; in the program
+// folder of an installed program it names the template.
+const char kDefaultFileName[] = "Lumaro.ini";
 
 // Key names of the sections the record itself owns.
 const char kGeneral[] = "General";
@@ -402,11 +414,41 @@ bool CSettings::ApplySetting(const std::string& section, const std::string& key,
   return true;
 }
 
-std::string CSettings::DefaultFilePath() const { return ProgramFolder + "Lumaro.ini"; }
+std::string CSettings::DefaultFilePath() const { return StorageFolder() + kDefaultFileName; }
 
 bool CSettings::SaveDefaultFile() { return SaveToFile(DefaultFilePath()); }
 
-SettingsLoadResult CSettings::LoadDefaultFile() { return LoadFromFile(DefaultFilePath()); }
+namespace {
+
+bool MissingOrEmpty(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+}  // namespace
+
+SettingsLoadResult CSettings::LoadDefaultFile() {
+  const std::string path = DefaultFilePath();
+  const std::string templatePath = ProgramFolder + kDefaultFileName;
+  if (path != templatePath && MissingOrEmpty(path)) {
+    CIniStore store(templatePath);
+    if (store.Read()) {
+      LoadFromStore(store);
+      Language = UserDefaultLanguage();
+      return SaveToFile(path) ? SettingsLoadResult::Created : SettingsLoadResult::CreateFailed;
+    }
+  }
+  return LoadFromFile(path);
+}
+
+std::string CSettings::DefaultFileToRead() const {
+  const std::string path = DefaultFilePath();
+  const std::string templatePath = ProgramFolder + kDefaultFileName;
+  if (path != templatePath && MissingOrEmpty(path) && !MissingOrEmpty(templatePath))
+    return templatePath;
+  return path;
+}
 
 // ---- filter order ---------------------------------------------------------------
 
@@ -475,6 +517,82 @@ std::string CSettings::DetectProgramFolder() {
   size_t slash = text.find_last_of('/');
   if (slash == std::string::npos) return std::string();
   return text.substr(0, slash + 1);
+}
+
+std::string CSettings::ProgramFilesFolder(const std::string& exeFolder) {
+  if (exeFolder.empty()) return exeFolder;
+  struct stat st {};
+  for (const char* own : {kDefaultFileName, "LumaroEng.so"})
+    if (::stat((exeFolder + own).c_str(), &st) == 0) return exeFolder;
+  const std::string installed = exeFolder + LUMARO_PRIVATE_DIR_FROM_BIN "/";
+  if (::stat(installed.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return exeFolder;
+  std::error_code ec;
+  std::string folder = std::filesystem::weakly_canonical(installed, ec).string();
+  if (ec || folder.empty()) return installed;
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+namespace {
+
+// An XDG base folder: the variable when it holds an absolute path, else
+// HomeFolder() + fallback. Ends in "/".
+std::string XdgFolder(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  std::string folder = value && value[0] == '/' ? std::string(value) : CSettings::HomeFolder() + fallback;
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// The owner may write the file (by its mode bits, so that a template
+// installed read-only counts as such even for root) and the process may
+// replace it in its folder.
+bool WritableFileIn(const std::string& folder, const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) &&
+         ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::string CSettings::UserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config") + "Lumaro/"; }
+
+std::string CSettings::UserFiltersFolder() {
+  return XdgFolder("XDG_DATA_HOME", ".local/share") + "lumaro/filters/";
+}
+
+CSettings::SettingsPlace CSettings::ChooseSettingsFolder(const std::string& programFolder,
+                                                         bool portable, bool create) {
+  SettingsPlace place;
+  if (!programFolder.empty()) {
+    const std::string file = programFolder + kDefaultFileName;
+    struct stat st {};
+    const bool exists = ::lstat(file.c_str(), &st) == 0;
+    if (exists ? WritableFileIn(programFolder, file)
+               : portable && ::access(programFolder.c_str(), W_OK | X_OK) == 0) {
+      place.folder = programFolder;
+      return place;
+    }
+  }
+  place.folder = UserConfigFolder();
+  if (!create) return place;
+  std::error_code ec;
+  std::filesystem::create_directories(place.folder, ec);
+  if (ec) {
+    place.writable = false;
+    place.problem = "cannot create the settings folder " + place.folder + ": " + ec.message() +
+                    "; the settings are not stored";
+    return place;
+  }
+  const std::string file = place.folder + kDefaultFileName;
+  struct stat st {};
+  const bool exists = ::stat(file.c_str(), &st) == 0;
+  if (exists ? !WritableFileIn(place.folder, file) : ::access(place.folder.c_str(), W_OK | X_OK) != 0) {
+    place.writable = false;
+    place.problem = "cannot write " + file + ": " + std::strerror(exists ? EACCES : errno) +
+                    "; the settings are read but not stored";
+  }
+  return place;
 }
 
 int CSettings::UserDefaultLanguage() {

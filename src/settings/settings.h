@@ -87,10 +87,23 @@ class CSettings {
   // the user's language, and is created; a file with content but no section
   // is never written.
   SettingsLoadResult LoadFromFile(const std::string& path);
-  // ProgramFolder + "Lumaro.ini".
+  // SettingsFolder, or ProgramFolder when SettingsFolder is empty: the
+  // folder of the default settings file and of the filters' Tessel.ini.
+  const std::string& StorageFolder() const {
+    return SettingsFolder.empty() ? ProgramFolder : SettingsFolder;
+  }
+  // StorageFolder() + "Lumaro.ini".
   std::string DefaultFilePath() const;
   bool SaveDefaultFile();
+  // LoadFromFile on the default file. When that file lies outside the
+  // program folder and is missing or empty, the program folder's
+  // "Lumaro.ini" (the installed template), when it reads as a settings file,
+  // gives the starting values instead of the built-in defaults; Language
+  // still follows the user's language and the file is created.
   SettingsLoadResult LoadDefaultFile();
+  // The file batch mode reads for the default settings: the default file,
+  // or the template while the default file is missing or empty.
+  std::string DefaultFileToRead() const;
 
   // Sets one stored key by its section and key name (case-insensitive for
   // A-Z) from text, with the same reading rules as a settings file, e.g.
@@ -139,6 +152,31 @@ class CSettings {
   // Folder of the running program file, with the trailing "/" (from
   // /proc/self/exe); empty when it cannot be found.
   static std::string DetectProgramFolder();
+  // The folder of the program's own files (language library, filter
+  // plug-ins, settings template) for a program file in exeFolder: exeFolder
+  // itself (a portable copy, the build tree) unless it holds neither
+  // "Lumaro.ini" nor "LumaroEng.so" and the installed private folder
+  // exeFolder + LUMARO_PRIVATE_DIR_FROM_BIN exists.
+  static std::string ProgramFilesFolder(const std::string& exeFolder);
+  // $XDG_CONFIG_HOME/Lumaro/, or $HOME/.config/Lumaro/ when the variable is
+  // unset, empty or not an absolute path.
+  static std::string UserConfigFolder();
+  // $XDG_DATA_HOME/lumaro/filters/, or $HOME/.local/share/lumaro/filters/.
+  static std::string UserFiltersFolder();
+
+  // Where the default settings file and Tessel.ini live.
+  struct SettingsPlace {
+    std::string folder;    // ends in "/"
+    bool writable = true;  // false: settings are read but never stored
+    std::string problem;   // why they cannot be stored; empty when writable
+  };
+  // The program folder when it holds a writable "Lumaro.ini", or when it is
+  // the program file's own folder (portable) and is writable with no
+  // "Lumaro.ini" yet; otherwise UserConfigFolder(), created when missing
+  // and create is true.
+  static SettingsPlace ChooseSettingsFolder(const std::string& programFolder, bool portable,
+                                            bool create);
+
   // The user's language for a new settings file: 0 Russian when the first
   // non-empty one of LC_ALL, LC_MESSAGES, LANG starts with "ru", otherwise 1.
   static int UserDefaultLanguage();
@@ -150,6 +188,7 @@ class CSettings {
 
   // ---- not stored in settings files ----------------------------------------
   std::string ProgramFolder;  // ends in "/"
+  std::string SettingsFolder;  // ends in "/"; empty: ProgramFolder
   int GdiplusAvailable = 0;   // 1 when metadata support is available
   // The six output formats: JPEG, PNG, TIFF, BMP, GIF, keep; indexed by
   // OutputFormat.

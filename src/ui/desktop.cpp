@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QStringList>
 
 #include "services/application.h"
@@ -10,17 +11,56 @@
 #include "settings/settings.h"
 #include "ui/about_dlg.h"
 #include "ui/automation.h"
+#include "ui/controls.h"
 #include "ui/dialog_support.h"
 #include "ui/main_window.h"
+#include "ui/open_files.h"
+
+namespace {
+
+// Paths on the command line of a start without switches go to a window that
+// already runs in the session. True when it took them.
+bool HandOverPaths(const QStringList& args, const QStringList& paths) {
+  for (qsizetype i = 1; i < args.size() && args[i] != QLatin1String("--"); ++i)
+    if (args[i].startsWith(QLatin1Char('-'))) return false;
+  return HandOverToRunningWindow(paths);
+}
+
+// The new window serves later starts and lists the command line's paths.
+void OpenCommandLinePaths(CLumaro3Dlg& window, const QStringList& paths) {
+  COpenFilesService::Start(&window);
+  if (!paths.isEmpty()) window.AddDroppedPaths(paths);
+}
+
+// Problems with the settings found at start, in a box that does not hold up
+// the window.
+void ShowStartMessages(CLumaro3Dlg& window, const CApplication& app) {
+  if (app.StartMessages().empty()) return;
+  QString text;
+  for (const std::string& line : app.StartMessages())
+    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + QString::fromStdString(line);
+  auto* box = new QMessageBox(QMessageBox::Warning, ResString(IDS_APP_NAME), text, QMessageBox::Ok, &window);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+}  // namespace
 
 int RunDesktop(int argc, char** argv) {
   QApplication qapp(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Lumaro"));
+  // Lets the desktop match the window with its entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.lumaro.Lumaro"));
   QApplication::setWindowIcon(ProgramIcon());
   // Without a desktop's own theme, take the file and folder icons from the
   // Adwaita theme when it is installed.
   if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+
+  // "lumaro FILE..." while a window runs: that window takes the files.
+  const QStringList opened = OpenedPaths(QApplication::arguments());
+  if (!opened.isEmpty() && HandOverPaths(QApplication::arguments(), opened)) return 0;
 
   // Program folder, filter plug-ins, the default settings file, the
   // language library.
@@ -48,7 +88,9 @@ int RunDesktop(int argc, char** argv) {
   {
     CLumaro3Dlg window(app.Filters());
     if (services.mainWindowCreated) services.mainWindowCreated(&window);
+    OpenCommandLinePaths(window, opened);
     window.show();
+    ShowStartMessages(window, app);
     window.exec();
     // exec() also ends when the window is only hidden while an automation
     // client holds it: serve the clients until they let go.

@@ -218,7 +218,7 @@ void CPageFilters::SetupFilter(int row) {
   void* window = nullptr;
   if (QGuiApplication::platformName() == QLatin1String("xcb"))
     window = reinterpret_cast<void*>(this->window()->winId());
-  (*filters_)[size_t(row)]->Setup(window, FilterSettingsPath(GetSettings().ProgramFolder));
+  (*filters_)[size_t(row)]->Setup(window, FilterSettingsPath(GetSettings().StorageFolder()));
 }
 
 void CPageFilters::keyPressEvent(QKeyEvent* event) {

@@ -339,3 +339,25 @@ TEST_F(Automation, SecondAutomationStartFindsTheNameTaken) {
   // The name stays with the first.
   EXPECT_EQ(long(AskBus("GetConnectionUnixProcessID", kService).number), pid);
 }
+
+TEST_F(Automation, SecondStartWithFilesHandsThemToTheRunningWindow) {
+  StartBus();
+  fs::create_directories(tmp_ / "pics/sub");
+  for (const char* name : {"a.png", "b.jpg", "notes.txt"}) WriteFileText(tmp_ / (std::string("pics/") + name), "x");
+  const std::string files = "example.lumaro.Lumaro";
+  Child first({program_, tmp_ / "pics/a.png"}, env_, tmp_ / "first.log");
+  ASSERT_TRUE(WaitFor([&] { return AskBus("NameHasOwner", files).number == 1; }, 60000))
+      << ReadFileText(tmp_ / "first.log");
+  const long pid = long(AskBus("GetConnectionUnixProcessID", files).number);
+
+  // The second start hands its entries over and ends; a file the list does
+  // not take (not a picture) is left out, a folder goes in.
+  EXPECT_EQ(RunLumaro({tmp_ / "pics/b.jpg", tmp_ / "pics/sub", tmp_ / "pics/notes.txt"}), 0)
+      << ReadFileText(tmp_ / "lumaro.log");
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(long(AskBus("GetConnectionUnixProcessID", files).number), pid);
+  EXPECT_EQ(Gdbus("call --session --dest example.lumaro.Lumaro --object-path /example/lumaro/Lumaro "
+                  "--method example.lumaro.Lumaro.Files.Entries"),
+            "(['" + tmp_ / "pics/a.png" + "', '" + tmp_ / "pics/b.jpg" + "', '" + tmp_ / "pics/sub" +
+                "'],)\n");
+}

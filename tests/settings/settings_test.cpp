@@ -527,6 +527,73 @@ TEST_F(SettingsTest, DefaultFileBesideTheProgram) {
   EXPECT_EQ(&GetSettings(), &GetSettings());
 }
 
+TEST_F(SettingsTest, SettingsFolderByLayout) {
+  // The mode bits of Lumaro.ini decide even for root; the folders stay
+  // writable so the cases hold for any user.
+  const std::string prog = dir / "prog/";
+  const std::string config = dir / "config/Lumaro/";
+  WriteFileText(dir / "afile", "x");
+  struct Case {
+    const char* what;
+    int iniMode;  // -1: no Lumaro.ini in the program folder
+    bool portable;
+    const char* xdgConfig;  // below dir; nullptr: unset
+    std::string folder;
+    bool writable;
+  } cases[] = {
+      {"portable, first start", -1, true, "config", prog, true},
+      {"portable, own file", 0644, true, "config", prog, true},
+      {"portable copy with a read-only file", 0444, true, "config", config, true},
+      {"installed", -1, false, "config", config, true},
+      {"installed, read-only template", 0444, false, "config", config, true},
+      {"installed, writable file", 0644, false, "config", prog, true},
+      {"config folder cannot be made", 0444, false, "afile/x", dir / "afile/x/Lumaro/", false},
+      {"relative XDG_CONFIG_HOME", -1, false, "rel", dir / "home/.config/Lumaro/", true},
+      {"no XDG_CONFIG_HOME", -1, false, nullptr, dir / "home/.config/Lumaro/", true},
+  };
+  env.Set("HOME", (dir / "home").c_str());
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(dir / "prog");
+    std::filesystem::remove_all(dir / "config");
+    std::filesystem::create_directories(prog);
+    if (c.iniMode >= 0) {
+      WriteFileText(prog + "Lumaro.ini", "[General]\n");
+      std::filesystem::permissions(prog + "Lumaro.ini", std::filesystem::perms(c.iniMode));
+    }
+    const std::string xdg = c.xdgConfig && c.xdgConfig[0] != 'r' ? dir / c.xdgConfig : "rel";
+    env.Set("XDG_CONFIG_HOME", c.xdgConfig ? xdg.c_str() : nullptr);
+    const CSettings::SettingsPlace place = CSettings::ChooseSettingsFolder(prog, c.portable, true);
+    EXPECT_EQ(c.folder, place.folder) << c.what;
+    EXPECT_EQ(c.writable, place.writable) << c.what;
+    EXPECT_EQ(c.writable, place.problem.empty()) << c.what << ": " << place.problem;
+    if (c.writable) {
+      EXPECT_TRUE(std::filesystem::is_directory(place.folder)) << c.what;
+    }
+  }
+
+  // First start of an installed program: the read-only template gives the
+  // starting values, the language follows the locale, the user's file is
+  // created and read from then on; the template stays as it was.
+  const std::string templateText = "[General]\nLanguage=1\n[Dimensions]\nWidth=1234\n";
+  WriteFileText(prog + "Lumaro.ini", templateText);
+  std::filesystem::create_directories(config);
+  CSettings s;
+  s.ProgramFolder = prog;
+  s.SettingsFolder = config;
+  EXPECT_EQ(config + "Lumaro.ini", s.DefaultFilePath());
+  EXPECT_EQ(prog + "Lumaro.ini", s.DefaultFileToRead());
+  EXPECT_EQ(SettingsLoadResult::Created, s.LoadDefaultFile());
+  EXPECT_EQ(1234, s.Width);
+  EXPECT_EQ(0, s.Language);  // LANG=ru_RU.UTF-8
+  EXPECT_EQ(config + "Lumaro.ini", s.DefaultFileToRead());
+  CSettings t;
+  t.ProgramFolder = prog;
+  t.SettingsFolder = config;
+  EXPECT_EQ(SettingsLoadResult::Loaded, t.LoadDefaultFile());
+  EXPECT_EQ(1234, t.Width);
+  EXPECT_EQ(templateText, ReadFileText(prog + "Lumaro.ini"));
+}
+
 // ---- filters ---------------------------------------------------------------------
 
 std::vector<uint32_t> Ids(const CFilterList& list) {
