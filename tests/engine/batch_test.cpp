@@ -131,11 +131,11 @@ TEST(Batch, FullOutputFolderGivesMessage124AndLosesNothing) {
 
 // Every file under root with its bytes, by path relative to root. Temporary
 // files that a killed run may leave beside a target are not outputs.
-std::map<std::string, std::vector<uint8_t>> Tree(const std::string& root) {
-  std::map<std::string, std::vector<uint8_t>> out;
+std::map<std::string, std::string> Tree(const std::string& root) {
+  std::map<std::string, std::string> out;
   for (auto& e : fs::recursive_directory_iterator(root))
     if (e.is_regular_file() && e.path().extension() != ".tmp")
-      out[fs::relative(e.path(), root).string()] = testing_support::ReadFileBytes(e.path());
+      out[fs::relative(e.path(), root).string()] = testing_support::ReadFileText(e.path());
   return out;
 }
 
