@@ -1,7 +1,9 @@
 // Batch mode: the conversion job without any window.
 //
 //   lumaro --convert [--settings FILE] [--set SECTION.KEY=VALUE]...
-//                    [--output DIR] [--format NAME] [--quiet] PATH...
+//                    [--output DIR] [--format NAME] [--quiet]
+//                    [--shard I/N|auto|auto/N] [--skip-existing] [--report FILE]
+//                    [--jobs N] PATH...
 //
 // Loads the default settings file (or FILE) without ever writing it back,
 // applies each --set with the same reading rules as a settings file, runs
@@ -9,8 +11,11 @@
 // codes: 0 nothing failed, 1 some files failed, 2 usage error.
 #include "app/batch.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
@@ -19,6 +24,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "services/application.h"
 #include "engine/events.h"
@@ -75,7 +82,8 @@ class CBatchHost : public IConversionHost {
       return IDOK;
     }
     // Messages that a window would show as boxes are printed; questions are
-    // answered Yes.
+    // answered Yes (silently with --quiet: they are no errors).
+    if (quiet_ && question) return IDYES;
     std::fprintf(stderr, "lumaro: %s%s\n", text.c_str(), question ? " [Yes]" : "");
     return question ? IDYES : IDOK;
   }
@@ -88,8 +96,8 @@ class CBatchHost : public IConversionHost {
 
   void ConversionDone() override {}
 
+  // Shown with --quiet too: errors are what a quiet run still tells.
   void FileFailed(const std::string& path, const std::string& reason) override {
-    if (quiet_) return;
     std::lock_guard<std::mutex> lock(mutex_);
     ClearBar();
     std::fprintf(stderr, "lumaro: %s: %s\n", path.c_str(), reason.c_str());
@@ -147,6 +155,195 @@ int Usage(const std::string& problem) { return BatchUsageError(problem); }
 std::string Text(const char* russian, const std::string& argument = std::string()) {
   return BatchText(russian, argument);
 }
+
+// ---- Pipelines and clusters: --shard, --skip-existing, --report, --jobs ----
+
+struct ScaleArgs {
+  std::string shard;  // "I/N", "auto" or "auto/N"; "" converts the whole job
+  bool skipExisting = false;
+  std::string report;
+  std::string jobs;
+};
+
+enum class OptionTaken { No, Yes, MissingValue };
+
+// Takes argv[i] when it is one of the options above, with its value.
+OptionTaken TakeScaleOption(int argc, char** argv, int& i, ScaleArgs& args) {
+  const std::string a = argv[i];
+  std::string* value = nullptr;
+  if (a == "--skip-existing") {
+    args.skipExisting = true;
+    return OptionTaken::Yes;
+  }
+  if (a == "--shard") value = &args.shard;
+  if (a == "--report") value = &args.report;
+  if (a == "--jobs") value = &args.jobs;
+  if (!value) return OptionTaken::No;
+  if (i + 1 >= argc) return OptionTaken::MissingValue;
+  *value = argv[++i];
+  return OptionTaken::Yes;
+}
+
+// A whole decimal number without sign, blanks or anything after it.
+bool ParseCount(const std::string& text, unsigned long& value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  value = std::strtoul(text.c_str(), nullptr, 10);
+  return true;
+}
+
+bool ParseEnvCount(const char* name, unsigned long& value) {
+  const char* text = std::getenv(name);
+  return text && ParseCount(text, value);
+}
+
+// The shard of "I/N", or with "auto" of the scheduler's environment: a Slurm
+// job array (SLURM_ARRAY_TASK_ID counted from SLURM_ARRAY_TASK_MIN in steps
+// of SLURM_ARRAY_TASK_STEP, of SLURM_ARRAY_TASK_COUNT tasks) or a Kubernetes
+// indexed Job (JOB_COMPLETION_INDEX; the number of completions is not in the
+// environment there, so it is given as "auto/N").
+bool ResolveShard(const std::string& text, unsigned& index, unsigned& count,
+                  std::string& problem) {
+  const size_t slash = text.find('/');
+  const std::string first = text.substr(0, slash);
+  const std::string second = slash == std::string::npos ? "" : text.substr(slash + 1);
+  unsigned long i = 0, n = 0;
+  if (first == "auto") {
+    unsigned long id = 0, min = 0, step = 1;
+    if (ParseEnvCount("SLURM_ARRAY_TASK_ID", id)) {
+      ParseEnvCount("SLURM_ARRAY_TASK_MIN", min);
+      ParseEnvCount("SLURM_ARRAY_TASK_STEP", step);
+      if (id < min || step == 0) {
+        problem = Text("--shard auto: SLURM_ARRAY_TASK_ID вне массива заданий");
+        return false;
+      }
+      i = (id - min) / step;
+      ParseEnvCount("SLURM_ARRAY_TASK_COUNT", n);
+    } else if (!ParseEnvCount("JOB_COMPLETION_INDEX", i)) {
+      problem = Text("--shard auto: не задана ни SLURM_ARRAY_TASK_ID, ни JOB_COMPLETION_INDEX");
+      return false;
+    }
+    if (slash != std::string::npos && !ParseCount(second, n)) {
+      problem = Text("--shard auto/N: N должно быть числом, а не '%s'", second);
+      return false;
+    }
+    if (n == 0 && slash == std::string::npos) {
+      problem = Text("--shard auto: число частей не задано в окружении; укажите auto/N");
+      return false;
+    }
+  } else if (slash == std::string::npos || !ParseCount(first, i) || !ParseCount(second, n)) {
+    problem = Text("--shard: нужно I/N (0 <= I < N), auto или auto/N, а не '%s'", text);
+    return false;
+  }
+  if (n == 0 || i >= n) {
+    problem = Text("--shard %s: нужно 0 <= I < N", std::to_string(i) + "/" + std::to_string(n));
+    return false;
+  }
+  index = unsigned(i);
+  count = unsigned(n);
+  return true;
+}
+
+// The report: one JSON object per line for every file as it finishes, then
+// a summary line. Opened for appending, so a resumed run adds its lines to
+// those of the run before; every line is one write(2) on an O_APPEND file,
+// so it is on disk whole and in order whatever else appends to the file.
+class CReportFile {
+ public:
+  ~CReportFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool Open(const std::string& path, std::string& reason) {
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd_ < 0) reason = std::strerror(errno);
+    return fd_ >= 0;
+  }
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Failed() const { return failed_; }
+
+  void File(const FileResult& r) {
+    static const char* const kStatus[] = {"converted", "failed", "skipped"};
+    nlohmann::ordered_json line;
+    line["source"] = r.source;
+    line["output"] = r.output;
+    line["status"] = kStatus[int(r.status)];
+    line["reason"] = r.reason;
+    line["width_in"] = r.widthIn;
+    line["height_in"] = r.heightIn;
+    line["width_out"] = r.widthOut;
+    line["height_out"] = r.heightOut;
+    line["bytes"] = r.bytes;
+    line["ms"] = r.milliseconds;
+    Write(line);
+  }
+
+  void Summary(int converted, int failed, int skipped, unsigned shardIndex, unsigned shardCount,
+               int64_t milliseconds) {
+    nlohmann::ordered_json line;
+    line["summary"] = true;
+    line["converted"] = converted;
+    line["failed"] = failed;
+    line["skipped"] = skipped;
+    line["shard_index"] = shardIndex;
+    line["shard_count"] = shardCount;
+    line["ms"] = milliseconds;
+    Write(line);
+  }
+
+ private:
+  void Write(const nlohmann::ordered_json& line) {
+    // Names that are not UTF-8 get U+FFFD for their stray bytes: the line
+    // stays valid JSON.
+    std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    text += '\n';
+    size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (!failed_)
+          std::fprintf(stderr, "lumaro: report %s: %s\n", path_.c_str(), std::strerror(errno));
+        failed_ = true;
+        return;
+      }
+      done += size_t(n);
+    }
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+// The settings of --shard, --skip-existing, --report and --jobs, checked
+// before any file is converted. Returns false after printing a usage error.
+bool PrepareScaleOptions(const ScaleArgs& args, CConversionJob& job, CReportFile& report) {
+  std::string problem;
+  if (!args.shard.empty() && !ResolveShard(args.shard, job.shardIndex, job.shardCount, problem)) {
+    Usage(problem);
+    return false;
+  }
+  job.skipExisting = args.skipExisting;
+  unsigned long jobs = std::thread::hardware_concurrency();
+  if (!args.jobs.empty() && (!ParseCount(args.jobs, jobs) || jobs == 0)) {
+    Usage(Text("--jobs: нужно число не меньше 1, а не '%s'", args.jobs));
+    return false;
+  }
+  job.threads = unsigned(jobs);
+  if (!args.report.empty()) {
+    if (!report.Open(args.report, problem)) {
+      Usage(Text("не удаётся записать отчёт %s", args.report + ": " + problem));
+      return false;
+    }
+    job.onFileFinished = [&report](const FileResult& r) { report.File(r); };
+  }
+  return true;
+}
+
+// ---- end of --shard, --skip-existing, --report, --jobs ----
 
 // Index of an output format by its name ("JPEG", "png", "Не менять",
 // "keep") or by a file extension ("jpg", "tif").
@@ -247,6 +444,8 @@ int RunBatchConvert(int argc, char** argv, int first) {
   // language of the default settings file.
   ChooseDefaultFileLanguage();
   BatchArgs args;
+  ScaleArgs scale;
+  OptionTaken scaleTaken = OptionTaken::No;
   bool optionsEnded = false;
   for (int i = first; i < argc; ++i) {
     std::string a = argv[i];
@@ -279,6 +478,9 @@ int RunBatchConvert(int argc, char** argv, int first) {
       return 0;
     } else if (!optionsEnded && (a == "--quiet" || a == "-q")) {
       args.quiet = true;
+    } else if (!optionsEnded &&
+               (scaleTaken = TakeScaleOption(argc, argv, i, scale)) != OptionTaken::No) {
+      if (scaleTaken == OptionTaken::MissingValue) return Usage(Text("после %s нужно значение", a));
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-' && !fs::exists(a)) {
       return Usage(Text("неизвестный параметр %s", a));
     } else {
@@ -286,6 +488,10 @@ int RunBatchConvert(int argc, char** argv, int first) {
     }
   }
   if (args.paths.empty()) return Usage(Text("не заданы файлы или папки"));
+  CConversionJob job;
+  CReportFile report;
+  if (!PrepareScaleOptions(scale, job, report)) return 2;
+  const auto startTime = std::chrono::steady_clock::now();
 
   CApplication app;
   app.Start(CApplication::Mode::Batch);
@@ -321,7 +527,6 @@ int RunBatchConvert(int argc, char** argv, int first) {
   }
 
   CBatchHost host(args.quiet);
-  CConversionJob job;
   std::thread worker;
   JobStartResult started =
       StartConversion(job, settings, entries, host, app.Filters(), worker);
@@ -332,6 +537,14 @@ int RunBatchConvert(int argc, char** argv, int first) {
       if (job.fileList.empty())
         std::fprintf(stderr, "lumaro: %s\n", LoadResString(IDS_BATCH_NO_FILES).c_str());
       rc = ErrorCount.load() > 0 ? 1 : 0;
+      if (report.IsOpen()) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - startTime)
+                            .count();
+        report.Summary(ConvertedCount.load(), ErrorCount.load(), SkippedCount.load(),
+                       job.shardIndex, job.shardCount, ms);
+        if (report.Failed()) rc = 1;  // the record of the job is incomplete
+      }
       break;
     case JobStartResult::FolderFailed:
       rc = 1;

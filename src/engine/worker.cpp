@@ -11,13 +11,17 @@
 // order are the same either way.
 #include "engine/worker.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "engine/events.h"
 #include "engine/host.h"
@@ -89,7 +93,17 @@ struct FileTask {
   SourceInfo info;
   EncodedOutput encoded;
   bool done = false;
+  // For the job's report.
+  int widthIn = 0, heightIn = 0, widthOut = 0, heightOut = 0;
+  int64_t milliseconds = 0;
+  bool reused = false;  // skipped: its output is current (outputBase is that file)
 };
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
 
 // Everything the picture steps of one job share; read-only while helpers run.
 struct JobContext {
@@ -126,14 +140,18 @@ CImage::DecodeSizeHint ShrinkOnLoadHint(const ResizeOptions& resize, int rotatio
 // Orientation here is the non-interactive one (carried values).
 void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& image,
                     FileTask& task) {
+  const Clock::time_point start = Clock::now();
   task.items.clear();
   task.itemCount = ctx.readProperties ? ctx.stages.ReadProperties(task.source, task.items) : 0;
   image.SetFrame(0);
   if (!image.Load(task.source, FORMAT_UNKNOWN)) {
     task.outcome = FileTask::Outcome::LoadFailed;
     task.error = image.GetLastError();
+    task.milliseconds = MillisecondsSince(start);
     return;
   }
+  task.widthIn = image.GetStoredWidth();
+  task.heightIn = image.GetStoredHeight();
   task.info.FrameCount = image.GetNumFrames();
   task.info.SourceFormat = FormatFromExtension(task.source);
   task.info.SourceCodecOption = image.GetCodecOption(task.info.SourceFormat);
@@ -162,8 +180,11 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
     ctx.stages.Watermark(image, task.source, &task.watermarkProblem);
   // Only on the worker thread: helpers run when no filter is enabled.
   ctx.stages.RunFilters(image);
+  task.widthOut = image.GetWidth();
+  task.heightOut = image.GetHeight();
   ctx.format.Encode(image, task.source, task.info, task.encoded);
   task.outcome = FileTask::Outcome::Encoded;
+  task.milliseconds = MillisecondsSince(start);
 }
 
 // Runs ProcessPicture for queued files on helper threads.
@@ -236,10 +257,94 @@ bool AnyFilterEnabled(const CFilterList* filters) {
 }
 
 // Helper threads for a job: none when a step needs the worker thread itself.
-unsigned LookaheadThreads(const CSettings& s, const CFilterList* filters, size_t files) {
+// requested is the job's threads (0: up to four, as many as there are cores).
+unsigned LookaheadThreads(const CSettings& s, const CFilterList* filters, size_t files,
+                          unsigned requested) {
   if (s.Interactive != 0 || AnyFilterEnabled(filters) || files < 2) return 0;
+  if (requested != 0) return requested == 1 ? 0 : requested;
   unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   return std::min(cores, 4u);
+}
+
+// The part of a sharded or resumed job, named before any file is converted.
+// Every file of the whole list is named in order, so numbers from "#"
+// patterns (through or per folder) are the ones of the whole job, whichever
+// part converts the file: a number depends only on the file's position, never
+// on what happened to earlier files (a failed file uses up its number too).
+struct JobPart {
+  std::vector<size_t> positions;  // in fileList, in order
+  std::vector<std::string> bases;  // output base of each position ("" when naming failed)
+  std::vector<std::string> errors;  // naming failure of each position
+  std::vector<char> unique;         // no other file of the list has this output base
+};
+
+JobPart PlanJobPart(const CConversionJob& job, COutputNamer& namer) {
+  const size_t n = job.fileList.size();
+  const size_t count = std::max(1u, job.shardCount);
+  std::vector<std::string> bases(n), errors(n);
+  std::vector<char> named(n, 0);
+  // First position and number of files per output base. Files sharing an
+  // output base (equal names, or one name with different extensions and one
+  // ".bak") must be written by one process in list order.
+  std::unordered_map<std::string, std::pair<size_t, size_t>> byBase;
+  byBase.reserve(n);
+  for (size_t p = 0; p < n; ++p) {
+    named[p] = namer.MakeOutputBase(job.fileList[p], bases[p], errors[p]) ? 1 : 0;
+    if (!named[p]) continue;
+    auto it = byBase.try_emplace(bases[p], p, 0).first;
+    ++it->second.second;
+  }
+  JobPart part;
+  for (size_t p = 0; p < n; ++p) {
+    const auto group = named[p] ? byBase.find(bases[p])->second : std::make_pair(p, size_t(1));
+    if (group.first % count != job.shardIndex) continue;
+    part.positions.push_back(p);
+    part.bases.push_back(named[p] ? std::move(bases[p]) : std::string());
+    part.errors.push_back(std::move(errors[p]));
+    part.unique.push_back(named[p] && group.second == 1 ? 1 : 0);
+  }
+  return part;
+}
+
+// The extension the job's format gives a source's output.
+std::string OutputExtension(const COutputFormat& format, const std::string& source) {
+  const char* ext = format.Extension();
+  return ext && *ext ? std::string(ext) : FindExtension(source);
+}
+
+// True when output exists and was modified after source: a file converted
+// before, by an earlier run of the same job.
+bool OutputIsCurrent(const std::string& source, const std::string& output) {
+  struct stat in {}, out {};
+  if (::stat(source.c_str(), &in) != 0 || ::stat(output.c_str(), &out) != 0) return false;
+  if (!S_ISREG(out.st_mode)) return false;
+  if (out.st_mtim.tv_sec != in.st_mtim.tv_sec) return out.st_mtim.tv_sec > in.st_mtim.tv_sec;
+  return out.st_mtim.tv_nsec > in.st_mtim.tv_nsec;
+}
+
+uint64_t FileSizeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+// Hands the outcome of one file to the job's report.
+void ReportFile(const CConversionJob& job, const COutputFormat& format, const FileTask& task,
+                FileResult& result) {
+  result.source = task.source;
+  result.output = task.outputBase;
+  // A failed file's output base has no extension yet: name the file it was
+  // meant to become.
+  if (result.status != FileResult::Status::Converted && !task.reused && !result.output.empty())
+    result.output += OutputExtension(format, task.source);
+  result.widthIn = task.widthIn;
+  result.heightIn = task.heightIn;
+  if (result.status == FileResult::Status::Converted) {
+    result.widthOut = task.widthOut;
+    result.heightOut = task.heightOut;
+    result.bytes = FileSizeOf(result.output);
+  }
+  result.milliseconds = task.milliseconds;
+  job.onFileFinished(result);
 }
 
 // Ends the job: signals the done event and lets the progress display close.
@@ -285,8 +390,18 @@ int ConversionThreadProc(CConversionJob* job) {
   const std::string progressLabel = LoadResString(IDS_PROGRESS_LABEL);
 
   if (s.Interactive == 0) image.SetDecodeSizeHint(ShrinkOnLoadHint(resize, carried.rotation));
-  std::vector<FileTask> tasks(n);
-  const unsigned helpers = LookaheadThreads(s, job->filters, n);
+  // A sharded or resumed job names every file first and converts its part;
+  // otherwise files are named as they come.
+  const bool planned = job->shardCount > 1 || job->skipExisting;
+  JobPart part;
+  if (planned) {
+    part = PlanJobPart(*job, namer);
+    host->SetProgressRange(0, int(part.positions.size()));
+  }
+  const size_t m = planned ? part.positions.size() : n;  // files this run converts
+
+  std::vector<FileTask> tasks(m);
+  const unsigned helpers = LookaheadThreads(s, job->filters, m, job->threads);
   std::unique_ptr<CLookahead> lookahead;
   if (helpers > 0) lookahead = std::make_unique<CLookahead>(ctx, carried, helpers);
   const size_t ahead = helpers;  // files in flight beyond the current one
@@ -297,10 +412,24 @@ int ConversionThreadProc(CConversionJob* job) {
   // still uses up its number) and hands it to the helpers.
   auto nameNext = [&]() {
     FileTask& t = tasks[named];
-    t.index = named;
-    t.source = job->fileList[named];
-    if (!namer.MakeOutputBase(t.source, t.outputBase, t.error)) {
+    t.index = planned ? part.positions[named] : named;
+    t.source = job->fileList[t.index];
+    bool ok;
+    if (planned) {
+      t.outputBase = std::move(part.bases[named]);
+      t.error = std::move(part.errors[named]);
+      ok = !t.outputBase.empty();
+    } else {
+      ok = namer.MakeOutputBase(t.source, t.outputBase, t.error);
+    }
+    if (!ok) {
       t.outcome = FileTask::Outcome::LoadFailed;
+      t.done = true;
+    } else if (planned && job->skipExisting && part.unique[named] &&
+               OutputIsCurrent(t.source, t.outputBase + OutputExtension(format, t.source))) {
+      t.outputBase += OutputExtension(format, t.source);
+      t.reused = true;
+      t.outcome = FileTask::Outcome::Skipped;
       t.done = true;
     } else if (lookahead) {
       lookahead->Push(&t);
@@ -309,13 +438,13 @@ int ConversionThreadProc(CConversionJob* job) {
   };
 
   bool aborted = false;
-  for (size_t i = 0; i < n && !aborted; ++i) {
+  for (size_t i = 0; i < m && !aborted; ++i) {
     char caption[600];
-    std::snprintf(caption, sizeof caption, "%s %zu / %zu", progressLabel.c_str(), i, n);
+    std::snprintf(caption, sizeof caption, "%s %zu / %zu", progressLabel.c_str(), i, m);
     host->SetProgressCaption(caption);
-    host->SetFileText(job->fileList[i]);
+    host->SetFileText(job->fileList[planned ? part.positions[i] : i]);
 
-    while (named < n && named <= i + ahead) nameNext();
+    while (named < m && named <= i + ahead) nameNext();
     FileTask& task = tasks[i];
 
     if (lookahead) {
@@ -333,6 +462,8 @@ int ConversionThreadProc(CConversionJob* job) {
         task.info.FrameCount = image.GetNumFrames();
         task.info.SourceFormat = FormatFromExtension(task.source);
         task.info.SourceCodecOption = image.GetCodecOption(task.info.SourceFormat);
+        task.widthIn = image.GetStoredWidth();
+        task.heightIn = image.GetStoredHeight();
         InteractiveRequest request;
         request.image = &image;
         char suffix[700];
@@ -370,6 +501,8 @@ int ConversionThreadProc(CConversionJob* job) {
             if (s.WatermarksOn != 0)
               stages.Watermark(image, task.source, &task.watermarkProblem);
             stages.RunFilters(image);
+            task.widthOut = image.GetWidth();
+            task.heightOut = image.GetHeight();
             format.Encode(image, task.source, task.info, task.encoded);
             task.outcome = FileTask::Outcome::Encoded;
           }
@@ -386,23 +519,30 @@ int ConversionThreadProc(CConversionJob* job) {
       if (at != std::string::npos) text.replace(at, 2, task.watermarkProblem);
       host->MessageBox(text, LoadResString(IDS_APP_NAME), MB_OK | MB_ICONEXCLAMATION);
     }
+    FileResult result;
     switch (task.outcome) {
       case FileTask::Outcome::Skipped:
         ++SkippedCount;
+        result.status = FileResult::Status::Skipped;
         break;
       case FileTask::Outcome::LoadFailed:
       case FileTask::Outcome::Pending:
         ++ErrorCount;
         host->FileFailed(task.source, task.error);
+        result.reason = task.error;
         break;
       case FileTask::Outcome::Encoded: {
         std::string error;
-        uint8_t result =
+        const Clock::time_point writeStart = Clock::now();
+        uint8_t written =
             format.Write(task.encoded, task.outputBase, &task.items, task.itemCount, &error);
-        if (result != 0) {
+        task.milliseconds += MillisecondsSince(writeStart);
+        if (written != 0) {
           ++ErrorCount;
-          host->FileFailed(task.source, error.empty() ? task.encoded.error : error);
+          result.reason = error.empty() ? task.encoded.error : error;
+          host->FileFailed(task.source, result.reason);
         } else {
+          result.status = FileResult::Status::Converted;
           job->writtenList.push_back(task.outputBase);
           ++ConvertedCount;
           host->Step();
@@ -410,6 +550,7 @@ int ConversionThreadProc(CConversionJob* job) {
         break;
       }
     }
+    if (job->onFileFinished) ReportFile(*job, format, task, result);
     // Release the file's buffers; the stop request is honoured after every
     // file, written or not.
     task = FileTask();

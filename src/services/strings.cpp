@@ -58,8 +58,11 @@ const Entry kRussian[] = {
     {IDS_RESULTS_CAPTION, "Результаты конвертирования"},
     {IDS_BATCH_USAGE,
      "Использование: lumaro --convert [--settings ФАЙЛ] [--set РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ]... "
-     "[--output ПАПКА] [--format ИМЯ] [--quiet] ПУТЬ...\n"
+     "[--output ПАПКА] [--format ИМЯ] [--quiet]\n"
+     "                      [--jobs N] [--shard I/N|auto|auto/N] [--skip-existing] "
+     "[--report ФАЙЛ] [--] ПУТЬ...\n"
      "       lumaro --split ФАЙЛ ПАПКА\n"
+     "       lumaro [ФАЙЛ|ПАПКА]...\n"
      "       lumaro --help | --version"},
     {IDS_BATCH_NOT_A_SETTINGS_FILE,
      "Внимание: файл %s не является файлом настроек; используются настройки по умолчанию, "

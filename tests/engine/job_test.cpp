@@ -312,6 +312,43 @@ TEST_F(JobTest, InteractiveCameraRotationAppliedToAll) {
   EXPECT_EQ(Identify((tmp.path() / "out/2.png").string()), "PNG 4x8");
 }
 
+TEST_F(JobTest, VanishedSourceFailsWithItsReasonAndResumeSkipsTheRest) {
+  MakePicture((src / "a.png").string(), 6, 4, FORMAT_PNG);
+  MakePicture((src / "c.png").string(), 3, 5, FORMAT_PNG);
+  // Older than any output for sure: the file system's clock is coarse.
+  for (const char* name : {"a.png", "c.png"})
+    fs::last_write_time(src / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  // Collected, then gone before the worker reaches it.
+  job.fileList = {(src / "a.png").string(), (src / "b.png").string(), (src / "c.png").string()};
+  job.settings = &GetSettings();
+  job.host = &host;
+  job.abortEvent = &NamedEvent(kEventAbort);
+  job.doneEvent = &NamedEvent(kEventDone);
+  job.skipExisting = true;
+  std::vector<FileResult> results;
+  job.onFileFinished = [&results](const FileResult& r) { results.push_back(r); };
+  const std::string out = (tmp.path() / "out").string();
+  fs::create_directories(out);
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    results.clear();
+    ConversionThreadProc(&job);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[1].status, FileResult::Status::Failed);
+    EXPECT_FALSE(results[1].reason.empty());
+    EXPECT_EQ(results[1].output, out + "/b.png");
+    // The second run finds both outputs newer than their sources.
+    const auto done = run == 0 ? FileResult::Status::Converted : FileResult::Status::Skipped;
+    EXPECT_EQ(results[2].status, done);
+    EXPECT_EQ(results[2].output, out + "/c.png");
+    if (run == 0) {
+      EXPECT_EQ(results[2].widthOut, 3);
+      EXPECT_EQ(results[2].bytes, fs::file_size(out + "/c.png"));
+    }
+  }
+  EXPECT_EQ(host.messages.back().text, "Преобразовано 0 файлов, ошибок 1, пропущено 2");
+}
+
 TEST(JobCollection, OrderAndSupportedExtensions) {
   TempDir tmp;
   fs::create_directories(tmp.path() / "b/deep");
