@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QIcon>
 #include <QStringList>
+#include <QTimer>
 
+#include "plugins/filter_host.h"
 #include "services/application.h"
 #include "services/strings.h"
 #include "settings/settings.h"
@@ -40,6 +42,9 @@ int RunDesktop(int argc, char** argv) {
     }
   }
 
+  // Qt's own buttons and dialogs speak the interface's language.
+  InstallQtTranslations();
+
   // The dialogs of the pages, the format options, the interactive
   // adjustment, renaming, general settings and the split tool.
   InstallDialogServices();
@@ -49,6 +54,11 @@ int RunDesktop(int argc, char** argv) {
     CLumaro3Dlg window(app.Filters());
     if (services.mainWindowCreated) services.mainWindowCreated(&window);
     window.show();
+    // The filter host's messages of the start-up (duplicate GUIDs) show over
+    // the window once it is up.
+    QTimer::singleShot(0, &window, [&window] {
+      window.ShowStartupMessages(GetFilterHost().Messages());
+    });
     window.exec();
     // exec() also ends when the window is only hidden while an automation
     // client holds it: serve the clients until they let go.

@@ -272,7 +272,10 @@ void CLumaro3Dlg::BuildMenu() {
     english_->setChecked(language == 1);
   });
   // The language menu is greyed on the bar, as it has always been: the
-  // language is chosen in the settings file.
+  // language is chosen in the settings file. The menu itself is disabled:
+  // a disabled menu action alone comes back whenever the window is enabled
+  // again (after every job).
+  languageMenu_->setEnabled(false);
   languageMenu_->menuAction()->setEnabled(false);
 
   // "О программе" at the right edge of the bar.
@@ -521,7 +524,8 @@ void CLumaro3Dlg::StoreOwnControls() {
   s.Backup = backup_->isChecked() ? 1 : 0;
   s.Interactive = interactive_->isChecked() ? 1 : 0;
   s.UseRename = useRename_->isChecked() ? 1 : 0;
-  s.RenamePattern = pattern_->text().toStdString();
+  // Blanks typed around the pattern would end up in every output name.
+  s.RenamePattern = pattern_->text().trimmed().toStdString();
   s.RenameThrough = renameThrough_->isChecked() ? 1 : 0;
   s.OpenFolderOnFinish = openFolder_->isChecked() ? 1 : 0;
   s.SendMailViaMAPIOnFinish = sendMail_->isChecked() ? 1 : 0;
@@ -840,6 +844,10 @@ void CLumaro3Dlg::Convert() {
   }
   if (watcher_.joinable()) watcher_.join();
   const std::vector<std::string> entries = list_->JobEntries();
+  // Filters get the window's native id (the X11 window id under X), or 0
+  // where it does not fit their 32-bit field.
+  const WId native = winId();
+  host_->SetMainWindowId(native <= WId(UINT32_MAX) ? uint32_t(native) : 0u);
   JobStartResult result =
       StartConversion(job_, GetSettings(), entries, *host_, filters_, worker_);
   if (result == JobStartResult::Started) {
@@ -859,6 +867,7 @@ void CLumaro3Dlg::OnWorkerExited() {
   if (!workerExited_) return;
   if (watcher_.joinable()) watcher_.join();
   workerRunning_ = false;
+  LoadJobChangedControls();
   ApplyListRules();
   emit jobEnded();
 }
@@ -870,6 +879,22 @@ void CLumaro3Dlg::FinishWorker(bool abort) {
   while (!workerExited_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   if (watcher_.joinable()) watcher_.join();
   workerRunning_ = false;
+  LoadJobChangedControls();
+}
+
+void CLumaro3Dlg::LoadJobChangedControls() {
+  // "Больше не показывать это окно" of the interactive dialog clears the
+  // setting during the job; the box must show it, or the next store would
+  // write the old value back.
+  const bool wasLoading = loading_;
+  loading_ = true;
+  interactive_->setChecked(GetSettings().Interactive != 0);
+  loading_ = wasLoading;
+}
+
+void CLumaro3Dlg::ShowStartupMessages(const std::vector<std::string>& messages) {
+  for (const std::string& text : messages)
+    host_->ShowMessage(Qs(text), QString(), MB_OK | MB_ICONERROR);
 }
 
 void CLumaro3Dlg::OnConversionDone() {
@@ -897,9 +922,10 @@ void CLumaro3Dlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // The job ends first: it may have changed settings the controls show.
+  FinishWorker(true);
   StoreControls();
   GetSettings().LastTabPage = std::max(0, FindVisiblePage());
-  FinishWorker(true);
   progress_->DestroyWindow();
   event->accept();
   done(QDialog::Accepted);

@@ -104,6 +104,9 @@ class CLumaro3Dlg : public CPageHostDlg {
   bool LoadSettingsFrom(const QString& path);
   void SetLanguage(int language);
   void OnConversionDone();
+  // Messages of the start-up that had no window to show in yet (duplicate
+  // filter GUIDs), one error box each.
+  void ShowStartupMessages(const std::vector<std::string>& messages);
   void OnTreeItemsDropped(int count, QPoint releasePos);
   void OnTreeSelectionChanged(int count);
 
@@ -137,6 +140,7 @@ class CLumaro3Dlg : public CPageHostDlg {
   QCheckBox* UseRenameBox() const { return useRename_; }
   QCheckBox* RenameThroughBox() const { return renameThrough_; }
   QCheckBox* SendMailBox() const { return sendMail_; }
+  QCheckBox* InteractiveBox() const { return interactive_; }
   QLineEdit* PatternEdit() const { return pattern_; }
   QLineEdit* OutputFolderEdit() const { return outputFolder_; }
   QComboBox* FormatCombo() const { return format_; }
@@ -181,6 +185,7 @@ class CLumaro3Dlg : public CPageHostDlg {
   void OnHelp();
   void OnProbing(const QString& path);
   void OnWorkerExited();
+  void LoadJobChangedControls();
   void StartPreview(const QString& path);
 
   CFilterList* filters_;
