@@ -34,6 +34,7 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QUrl;
 
 // Services that other parts of the desktop program provide. Each is
@@ -161,6 +162,7 @@ class CLumaro3Dlg : public CPageHostDlg {
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenu();
@@ -190,6 +192,9 @@ class CLumaro3Dlg : public CPageHostDlg {
 
   CFilterList* filters_;
   std::vector<CSettingsPage*> pages_;
+  QSplitter* splitter_ = nullptr;
+  QWidget* scrolledPart_ = nullptr;  // the right side, in a scroll area
+  bool splitterPlaced_ = false;
   int currentPage_ = 0;
 
   QMenuBar* menuBar_ = nullptr;

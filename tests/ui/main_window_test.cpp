@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QElapsedTimer>
 #include <QTest>
@@ -565,6 +566,31 @@ TEST_F(MainWindowTest, TreeSelectionDropsPreviewAndOutputFolder) {
   CFolderBrowser::DialogHook = nullptr;
   EXPECT_EQ(GetSettings().OutputFolder, dir_ / "tree");
   EXPECT_EQ(w.OutputFolderEdit()->text(), Q(dir_ / "tree"));
+}
+
+// A 1024 x 768 screen (the tests' offscreen screen): the window opens within
+// it, and every control of the window and of each page has its room there.
+TEST_F(MainWindowTest, FitsA1024By768Screen) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  ASSERT_EQ(screen->geometry().size(), QSize(1024, 768));
+  CLumaro3Dlg& w = Window();
+  const QRect available = screen->availableGeometry();
+  EXPECT_TRUE(available.contains(w.frameGeometry()))
+      << w.frameGeometry().width() << "x" << w.frameGeometry().height();
+  for (int page = 0; page < 5; ++page) {
+    w.ShowStagePage(page);
+    QApplication::processEvents();
+    // Nothing lies outside the window, nor scrolled out of sight.
+    for (QWidget* child : w.findChildren<QWidget*>()) {
+      if (!child->isVisibleTo(&w) || child->isWindow()) continue;
+      const QRect place(child->mapTo(&w, QPoint(0, 0)), child->size());
+      EXPECT_TRUE(w.rect().contains(place))
+          << "page " << page << ": " << child->metaObject()->className() << " "
+          << child->objectName().toStdString() << " at " << place.x() << "," << place.y() << " "
+          << place.width() << "x" << place.height();
+    }
+  }
 }
 
 TEST_F(MainWindowTest, ClosingStoresTheControls) {
