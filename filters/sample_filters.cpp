@@ -1,12 +1,13 @@
 // The sample filter library of Lumaro III: grey scale, sepia, negative,
-// sharpen and auto levels. It uses nothing but lumaro_filter.h, as a
-// third-party filter library would.
+// sharpen and auto levels. It uses lumaro_filter.h (and Qt for the one
+// dialog it shows), as a third-party filter library would.
 //
 // Grayscale, Sepia, Negative and AutoLevels change the bitmap in place
 // (for palette bitmaps: the palette). Sharpen builds a new 24-bit bitmap and
 // hands it back in place of the old one; its strength is kept in the filter
 // settings file, section [Sharpen], key Amount (1..10), and set by its
-// Setup dialog.
+// Setup dialog (Qt's input dialog inside a Qt program, else zenity or
+// kdialog).
 #include <dlfcn.h>
 #include <stdio.h>
 #include <strings.h>
@@ -21,6 +22,11 @@
 #include <vector>
 
 #include "lumaro_filter.h"
+
+#ifdef LUMARO_FILTERS_QT
+#include <QApplication>
+#include <QInputDialog>
+#endif
 
 namespace {
 
@@ -214,9 +220,28 @@ bool WriteAmount(const std::string& path, int amount) {
   return true;
 }
 
-// Asks for a number 1..10 with the desktop's dialog tool (zenity, or
-// kdialog). False when there is none or the user cancelled.
-bool AskAmount(int current, int& chosen) {
+enum class Answer { Chosen, Cancelled, NoDialog };
+
+// Asks with Qt's own input dialog when the host program runs a Qt
+// application (the Lumaro window does): that dialog is always there.
+Answer AskAmountInApplication(int current, int& chosen) {
+#ifdef LUMARO_FILTERS_QT
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return Answer::NoDialog;
+  bool ok = false;
+  const int v = QInputDialog::getInt(QApplication::activeWindow(), QStringLiteral("Sharpen"),
+                                     QStringLiteral("Strength (1 to 10):"), current, 1, 10, 1, &ok);
+  if (!ok) return Answer::Cancelled;
+  chosen = v;
+  return Answer::Chosen;
+#else
+  (void)current;
+  (void)chosen;
+  return Answer::NoDialog;
+#endif
+}
+
+// Asks with the desktop's dialog tool (zenity, or kdialog).
+Answer AskAmountWithTool(int current, int& chosen) {
   char command[512];
   const char* tools[] = {
       "zenity --scale --title='Sharpen' --text='Strength' --min-value=1 --max-value=10 "
@@ -233,13 +258,27 @@ bool AskAmount(int current, int& chosen) {
     if (status == -1 || !WIFEXITED(status)) continue;
     const int rc = WEXITSTATUS(status);
     if (rc == 127) continue;  // the tool is not installed
-    if (rc != 0 || n == 0) return false;  // cancelled
+    if (rc != 0 || n == 0) return Answer::Cancelled;
     const int v = std::atoi(buf);
-    if (v < 1 || v > 10) return false;
+    if (v < 1 || v > 10) return Answer::Cancelled;
     chosen = v;
-    return true;
+    return Answer::Chosen;
   }
-  return false;
+  return Answer::NoDialog;
+}
+
+// Asks for a number 1..10: in the host's Qt application, else with a dialog
+// tool. With neither the user is told what is missing (on standard error,
+// the only channel left). True when a number was chosen.
+bool AskAmount(int current, int& chosen) {
+  Answer answer = AskAmountInApplication(current, chosen);
+  if (answer == Answer::NoDialog) answer = AskAmountWithTool(current, chosen);
+  if (answer == Answer::NoDialog)
+    std::fprintf(stderr,
+                 "Sharpen: cannot show the strength setting: neither zenity nor kdialog is "
+                 "installed; install one of them, or set Amount=1..10 in section [Sharpen] of "
+                 "Tessel.ini\n");
+  return answer == Answer::Chosen;
 }
 
 // ---- the filters -----------------------------------------------------------------------

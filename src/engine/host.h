@@ -3,6 +3,7 @@
 // batch mode implements it on the terminal.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Message box styles and answers, with the values the program has always used.
@@ -58,6 +59,10 @@ class IConversionHost {
 
   // The job ended normally and its summary was closed (WM_CONVERSION_DONE).
   virtual void ConversionDone() = 0;
+
+  // The main window's native id that filters receive (see lumaro_filter.h);
+  // 0 when there is no window (batch mode).
+  virtual uint32_t MainWindowId() const { return 0; }
 
   // A file failed to load or to be written, with the reason (batch mode
   // prints it; the desktop program only counts it).

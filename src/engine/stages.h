@@ -40,6 +40,8 @@ class CJobStages {
   void RunFilters(CImage& image);
 
   const FilterParams& Params() const { return params_; }
+  // The main window handed to the filters (0 = none, the default).
+  void SetMainWindow(uint32_t id) { params_.MainWindow = id; }
 
  private:
   const CSettings& settings_;

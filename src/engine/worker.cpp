@@ -378,6 +378,7 @@ int ConversionThreadProc(CConversionJob* job) {
   carried.rotation = s.RotationMode;
   carried.flip = s.FlipMode;
   CJobStages stages(s, job->filters);
+  stages.SetMainWindow(host->MainWindowId());
   COutputFormat& format = *s.OutputFormats[size_t(s.OutputFormatIndex())];
   const ResizeOptions resize = ResizeOptionsFrom(s);
   // The derived switch is the same for every file of the job.

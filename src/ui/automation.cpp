@@ -28,6 +28,18 @@ std::function<void(QWidget*, const QString&)> CAutomationServer::MessageHook;
 
 namespace {
 
+int GracePeriodFromEnvironment() {
+  bool ok = false;
+  const int ms = qEnvironmentVariableIntValue("LUMARO_AUTOMATION_GRACE_MS", &ok);
+  return ok && ms >= 0 ? ms : 30000;
+}
+
+}  // namespace
+
+int CAutomationServer::GracePeriodMs = GracePeriodFromEnvironment();
+
+namespace {
+
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kErrorUnknownProperty = QStringLiteral("org.freedesktop.DBus.Error.UnknownProperty");
 const QString kErrorReadOnly = QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly");
@@ -296,8 +308,13 @@ CAutomationServer::CAutomationServer(bool automationStart, const QDBusConnection
   watcher_->setConnection(connection_);
   watcher_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
   connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, &CAutomationServer::ClientGone);
+  grace_ = new QTimer(this);
+  grace_->setSingleShot(true);
+  connect(grace_, &QTimer::timeout, this, &CAutomationServer::GraceEnded);
   objects_ = new CAutomationObjects(this);
 }
+
+bool CAutomationServer::HoldsWindow() const { return !clients_.isEmpty() || grace_->isActive(); }
 
 CAutomationServer::~CAutomationServer() {
   if (connection_.isConnected()) {
@@ -336,6 +353,7 @@ void CAutomationServer::AttachMainWindow(QWidget* window) { window_ = window; }
 void CAutomationServer::NoteClient(const QString& uniqueName) {
   if (uniqueName.isEmpty() || clients_.contains(uniqueName)) return;
   clients_.insert(uniqueName);
+  grace_->stop();  // a client is back within the grace period
   watcher_->addWatchedService(uniqueName);
   emit clientsChanged();
   // The client may have left before the watch was in place: ask the bus.
@@ -353,15 +371,21 @@ void CAutomationServer::NoteClient(const QString& uniqueName) {
 void CAutomationServer::ClientGone(const QString& uniqueName) {
   if (!clients_.remove(uniqueName)) return;
   watcher_->removeWatchedService(uniqueName);
-  if (clients_.isEmpty() && window_) {
-    // The last client let go: a program started for automation ends, and
-    // so does one whose window nobody can see any more.
-    if (automationStart_ || !window_->isVisible()) {
-      QPointer<QWidget> window = window_;
-      QTimer::singleShot(0, this, [window] {
-        if (window) window->close();
-      });
-    }
+  // The last client let go: the server stays held for the grace period (a
+  // script's next call is on its way).
+  if (clients_.isEmpty()) grace_->start(GracePeriodMs);
+  emit clientsChanged();
+}
+
+void CAutomationServer::GraceEnded() {
+  if (!clients_.isEmpty()) return;
+  // Nobody came back: a program started for automation ends, and so does
+  // one whose window nobody can see any more.
+  if (window_ && (automationStart_ || !window_->isVisible())) {
+    QPointer<QWidget> window = window_;
+    QTimer::singleShot(0, this, [window] {
+      if (window) window->close();
+    });
   }
   emit clientsChanged();
 }

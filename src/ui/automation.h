@@ -11,9 +11,12 @@
 //                        shown or hidden
 //
 // Every bus connection that calls one of these members holds the server
-// until it leaves the bus. While a client holds it, closing the main window
-// only hides it; when the last client lets go, a program started for
-// automation (or whose window is hidden) closes its main window and ends.
+// until it leaves the bus, and the server stays held for a grace period
+// after the last one has left, so that a shell script can drive it with one
+// `gdbus call` after another. While it is held, closing the main window
+// only hides it; once the grace period has passed with no client back, a
+// program started for automation (or whose window is hidden) closes its
+// main window and ends.
 #pragma once
 
 #include <QDBusConnection>
@@ -25,6 +28,7 @@
 #include <functional>
 
 class QDBusServiceWatcher;
+class QTimer;
 class QWidget;
 class CAutomationObjects;
 
@@ -68,8 +72,12 @@ class CAutomationServer : public QObject {
   void AttachMainWindow(QWidget* window);
   QWidget* MainWindow() const { return window_; }
 
-  // True while at least one client holds the server.
-  bool HoldsWindow() const { return !clients_.isEmpty(); }
+  // True while at least one client holds the server, or the grace period
+  // after the last one is running.
+  bool HoldsWindow() const;
+  // The grace period in milliseconds: 30 seconds, or the value of
+  // LUMARO_AUTOMATION_GRACE_MS; tests may set it directly.
+  static int GracePeriodMs;
   int ClientCount() const { return int(clients_.size()); }
   bool AutomationStarted() const { return automationStart_; }
 
@@ -89,12 +97,15 @@ class CAutomationServer : public QObject {
   // A call from a bus connection: it holds the server until it leaves.
   void NoteClient(const QString& uniqueName);
   void ClientGone(const QString& uniqueName);
+  // The grace period after the last client has passed.
+  void GraceEnded();
 
   bool automationStart_ = false;
   QDBusConnection connection_;
   QPointer<QWidget> window_;
   QSet<QString> clients_;
   QDBusServiceWatcher* watcher_ = nullptr;
+  QTimer* grace_ = nullptr;
   CAutomationObjects* objects_ = nullptr;
 };
 

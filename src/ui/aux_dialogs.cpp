@@ -165,9 +165,11 @@ void CRenameProperties::accept() {
   int start = s.RenameStartFrom;
   if (!ReadIntEdit(this, start_, start)) return;
   s.RenameStartFrom = start;
-  const QString text = pattern_->currentText();
-  if (!text.trimmed().isEmpty()) {
+  const QString text = pattern_->currentText().trimmed();
+  if (!text.isEmpty()) {
     pattern_->SaveHistory(true);
+    // The history keeps the trimmed pattern; so does the setting, or the
+    // blanks would end up in every output name.
     s.RenamePattern = text.toStdString();
   } else {
     // Blanks only count as no pattern: they would end the stored list.

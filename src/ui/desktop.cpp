@@ -5,7 +5,9 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
 
+#include "plugins/filter_host.h"
 #include "services/application.h"
 #include "services/strings.h"
 #include "settings/settings.h"
@@ -80,6 +82,9 @@ int RunDesktop(int argc, char** argv) {
     }
   }
 
+  // Qt's own buttons and dialogs speak the interface's language.
+  InstallQtTranslations();
+
   // The dialogs of the pages, the format options, the interactive
   // adjustment, renaming, general settings and the split tool.
   InstallDialogServices();
@@ -91,6 +96,11 @@ int RunDesktop(int argc, char** argv) {
     OpenCommandLinePaths(window, opened);
     window.show();
     ShowStartMessages(window, app);
+    // The filter host's messages of the start-up (duplicate GUIDs) show over
+    // the window once it is up.
+    QTimer::singleShot(0, &window, [&window] {
+      window.ShowStartupMessages(GetFilterHost().Messages());
+    });
     window.exec();
     // exec() also ends when the window is only hidden while an automation
     // client holds it: serve the clients until they let go.

@@ -1,9 +1,13 @@
 #include "ui/dialog_support.h"
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QTranslator>
 
 #include "engine/host.h"
+#include "services/strings.h"
 #include "ui/aux_dialogs.h"
 #include "ui/controls.h"
 #include "ui/format_dialogs.h"
@@ -54,4 +58,17 @@ void InstallDialogServices() {
   WatermarkDialogs& watermark = GetWatermarkDialogs();
   watermark.adjustMargins = RunPosAdjust;
   watermark.adjustShadow = RunShadowAdjust;
+}
+
+QTranslator* InstallQtTranslations() {
+  if (LanguageLibraryLoaded()) return nullptr;  // the interface is English
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  // qt_ru pulls in the modules' catalogues (qtbase_ru: buttons, dialogs).
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (!translator->load(QStringLiteral("qt_ru"), folder) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
 }

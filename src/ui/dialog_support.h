@@ -35,3 +35,12 @@ bool ReadIntEdit(QWidget* parent, QLineEdit* edit, int& value, int minimum = INT
 // watermark page (GetWatermarkDialogs()). Called once at start-up, after the
 // QApplication exists.
 void InstallDialogServices();
+
+class QTranslator;
+
+// Qt's own texts (the standard buttons, the file, colour and font dialogs)
+// in the interface's language: with the Russian interface (no English
+// library loaded) Qt's Russian translations are installed into the
+// application. Returns the installed translator (owned by the application),
+// or nullptr when the interface is English or the translations are missing.
+QTranslator* InstallQtTranslations();

@@ -230,7 +230,6 @@ CFileList::CFileList(QWidget* parent) : QWidget(parent) {
   listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   listView_->setResizeMode(QListView::Adjust);
   listView_->setMovement(QListView::Static);
-  listView_->setUniformItemSizes(true);
 
   tableView_ = new QTreeView(this);
   tableView_->setModel(model_);
@@ -299,6 +298,9 @@ void CFileList::SetViewMode(int mode) {
     listView_->setIconSize(QSize(16, 16));
     listView_->setGridSize(QSize());
     listView_->setSpacing(1);
+    // Names differ in length: one size for all (Qt takes it from a single
+    // item) cut the longer names down to "...".
+    listView_->setUniformItemSizes(false);
   } else {
     model_->SetLargeIcons(true);
     const QSize box = model_->ThumbSize();
@@ -310,6 +312,7 @@ void CFileList::SetViewMode(int mode) {
     listView_->setGridSize(QSize(box.width() + 24, box.height() + fontMetrics().height() * 2 + 12));
     listView_->setWordWrap(true);
     listView_->setTextElideMode(Qt::ElideMiddle);
+    listView_->setUniformItemSizes(true);  // every cell is the grid's
   }
   listView_->setMovement(QListView::Static);
   listView_->setResizeMode(QListView::Adjust);

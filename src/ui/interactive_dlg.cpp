@@ -331,6 +331,9 @@ void CInteractiveDlg::RefreshPreview() {
     default: break;
   }
   preview_.Light(Brightness, Contrast);
+  // The grey around a small picture must stay grey: a palette picture
+  // would take the palette colour nearest to it.
+  if (preview_.GetBpp() < 24) preview_.IncreaseBpp(24);
   preview_.Thumbnail(kPreviewWidth, kPreviewHeight, kPreviewBackground);
   view_->SetImage(&preview_);
   view_->repaint();

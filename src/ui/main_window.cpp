@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSplitter>
 #include <QThreadPool>
@@ -124,6 +125,16 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
 
 QString Qs(const std::string& s) { return QString::fromStdString(s); }
 
+// The layout of the window's right side inside its scroll area: the side
+// takes the height it is given (or its minimum), never a height computed
+// from its width, which the scroll area would take from the preferred
+// heights of everything in it (wrapped labels make it ask).
+class CScrolledLayout : public QVBoxLayout {
+ public:
+  using QVBoxLayout::QVBoxLayout;
+  bool hasHeightForWidth() const override { return false; }
+};
+
 // A stage indicator: shows a state derived from the settings and cannot be
 // toggled by the user.
 class CStageIndicator : public QCheckBox {
@@ -162,8 +173,10 @@ CLumaro3Dlg::CLumaro3Dlg(CFilterList* filters, QWidget* parent)
   splitter->setChildrenCollapsible(false);
   splitter->addWidget(BuildLeftPane());
 
-  auto* right = new QWidget(splitter);
-  auto* rightLayout = new QVBoxLayout(right);
+  // The right side fits a 1024 x 768 screen; on a smaller one (or with
+  // larger fonts) it scrolls rather than cutting controls off.
+  auto* right = new QWidget;
+  auto* rightLayout = new CScrolledLayout(right);
   rightLayout->setContentsMargins(0, 0, 0, 0);
   rightLayout->addWidget(BuildListArea(), 3);
   rightLayout->addWidget(BuildStageGroup(), 0);
@@ -171,24 +184,17 @@ CLumaro3Dlg::CLumaro3Dlg(CFilterList* filters, QWidget* parent)
   bottom->addWidget(BuildOptionsGroup(), 1);
   bottom->addWidget(BuildOutputGroup(), 1);
   rightLayout->addLayout(bottom);
-  splitter->addWidget(right);
+  auto* scroll = new QScrollArea(splitter);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(right);
+  splitter->addWidget(scroll);
   splitter->setStretchFactor(0, 0);
   splitter->setStretchFactor(1, 1);
-
-  help_ = MakeButton(Ui("&Справка"), this);
-  convert_ = new QPushButton(Ui("Конвертировать"), this);
-  convert_->setDefault(true);
-  close_ = MakeButton(Ui("Закрыть"), this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(help_);
-  buttons->addStretch(1);
-  buttons->addWidget(convert_);
-  buttons->addWidget(close_);
 
   auto* layout = new QVBoxLayout(this);
   layout->setMenuBar(menuBar_);
   layout->addWidget(splitter, 1);
-  layout->addLayout(buttons);
 
   connect(help_, &QPushButton::clicked, this, &CLumaro3Dlg::OnHelp);
   connect(convert_, &QPushButton::clicked, this, &CLumaro3Dlg::Convert);
@@ -216,11 +222,14 @@ CLumaro3Dlg::CLumaro3Dlg(CFilterList* filters, QWidget* parent)
   tree_->FillRoot();
   tree_->ExpandToPath(Qs(s.LastOpenFolder));
 
-  // A comfortable size, within the screen.
+  // A comfortable size, within the screen's free area (the frame and title
+  // need a little of it).
   QSize size(1240, 860);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     size = size.boundedTo(screen->availableGeometry().size() * 0.95);
-  resize(size.expandedTo(minimumSizeHint()));
+  resize(size);
+  splitter_ = splitter;
+  scrolledPart_ = right;
 }
 
 CLumaro3Dlg::~CLumaro3Dlg() {
@@ -272,7 +281,10 @@ void CLumaro3Dlg::BuildMenu() {
     english_->setChecked(language == 1);
   });
   // The language menu is greyed on the bar, as it has always been: the
-  // language is chosen in the settings file.
+  // language is chosen in the settings file. The menu itself is disabled:
+  // a disabled menu action alone comes back whenever the window is enabled
+  // again (after every job).
+  languageMenu_->setEnabled(false);
   languageMenu_->menuAction()->setEnabled(false);
 
   // "О программе" at the right edge of the bar.
@@ -286,12 +298,24 @@ QWidget* CLumaro3Dlg::BuildLeftPane() {
   auto* layout = new QVBoxLayout(pane);
   layout->setContentsMargins(0, 0, 0, 0);
   tree_ = new CShellTreeCtrl(pane, kTreeIncludeFiles);
-  tree_->setMinimumWidth(220);
+  tree_->setMinimumWidth(200);
   preview_ = new CImageView(pane);
   preview_->setFixedHeight(170);
   preview_->SetImage(nullptr);
   layout->addWidget(tree_, 1);
   layout->addWidget(preview_, 0);
+
+  // The window's buttons, under the preview: the left side has the height
+  // to spare that the right side has not.
+  help_ = MakeButton(Ui("&Справка"), pane);
+  convert_ = new QPushButton(Ui("Конвертировать"), pane);
+  convert_->setDefault(true);
+  close_ = MakeButton(Ui("Закрыть"), pane);
+  auto* buttons = new QGridLayout;
+  buttons->addWidget(convert_, 0, 0, 1, 2);
+  buttons->addWidget(help_, 1, 0);
+  buttons->addWidget(close_, 1, 1);
+  layout->addLayout(buttons);
   connect(tree_, &CShellTreeCtrl::selectionChangedCount, this,
           &CLumaro3Dlg::OnTreeSelectionChanged);
   connect(tree_, &CShellTreeCtrl::itemsDropped, this, &CLumaro3Dlg::OnTreeItemsDropped);
@@ -304,8 +328,9 @@ QWidget* CLumaro3Dlg::BuildListArea() {
   auto* layout = new QVBoxLayout(area);
   layout->setContentsMargins(0, 0, 0, 0);
 
+  // The caption on a line of its own, the commands and the view below it.
+  layout->addWidget(new QLabel(Ui("1. Список файлов на конвертацию:"), area));
   auto* header = new QHBoxLayout;
-  header->addWidget(new QLabel(Ui("1. Список файлов на конвертацию:"), area));
   add_ = MakeButton(Ui("Добавить..."), area);
   remove_ = MakeButton(Ui("Удалить"), area);
   removeAll_ = MakeButton(Ui("Удалить все"), area);
@@ -404,13 +429,15 @@ QWidget* CLumaro3Dlg::BuildOptionsGroup() {
   grid->addWidget(backup_, 1, 0);
   grid->addWidget(interactive_, 1, 1, 1, 3);
   grid->addWidget(useRename_, 2, 0);
+  // The pattern keeps room for a usual pattern; "Не сквозное" goes under it.
+  pattern_->setMinimumWidth(pattern_->fontMetrics().horizontalAdvance(QStringLiteral("Image_####")) + 12);
   auto* patternRow = new QHBoxLayout;
   patternRow->addWidget(pattern_, 1);
   patternRow->addWidget(patternBrowse_);
-  patternRow->addWidget(renameThrough_);
   grid->addLayout(patternRow, 2, 1, 1, 3);
-  grid->addWidget(openFolder_, 3, 0, 1, 4);
-  grid->addWidget(sendMail_, 4, 0, 1, 4);
+  grid->addWidget(renameThrough_, 3, 1, 1, 3);
+  grid->addWidget(openFolder_, 4, 0, 1, 4);
+  grid->addWidget(sendMail_, 5, 0, 1, 4);
   grid->setColumnStretch(1, 1);
 
   for (QCheckBox* box : {includingSubfolders_, useRename_}) {
@@ -441,19 +468,19 @@ QWidget* CLumaro3Dlg::BuildOutputGroup() {
   description_->setMinimumHeight(description_->fontMetrics().height() * 2);
   description_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
+  // Each label above its field: the group stays narrow.
   grid->addWidget(new QLabel(Ui("Выходная папка"), group), 0, 0);
   auto* folderRow = new QHBoxLayout;
   folderRow->addWidget(outputFolder_, 1);
   folderRow->addWidget(outputBrowse_);
-  grid->addLayout(folderRow, 0, 1);
-  grid->addWidget(new QLabel(Ui("Выходной формат"), group), 1, 0);
+  grid->addLayout(folderRow, 1, 0);
+  grid->addWidget(new QLabel(Ui("Выходной формат"), group), 2, 0);
   auto* formatRow = new QHBoxLayout;
   formatRow->addWidget(format_, 1);
   formatRow->addWidget(formatSetup_);
-  grid->addLayout(formatRow, 1, 1);
-  grid->addWidget(description_, 2, 0, 1, 2);
-  grid->setColumnStretch(1, 1);
-  grid->setRowStretch(3, 1);
+  grid->addLayout(formatRow, 3, 0);
+  grid->addWidget(description_, 4, 0);
+  grid->setRowStretch(5, 1);
 
   connect(outputBrowse_, &QPushButton::clicked, this, &CLumaro3Dlg::OnBrowseOutput);
   connect(formatSetup_, &QPushButton::clicked, this, &CLumaro3Dlg::OnFormatSetup);
@@ -523,7 +550,8 @@ void CLumaro3Dlg::StoreOwnControls() {
   s.Backup = backup_->isChecked() ? 1 : 0;
   s.Interactive = interactive_->isChecked() ? 1 : 0;
   s.UseRename = useRename_->isChecked() ? 1 : 0;
-  s.RenamePattern = pattern_->text().toStdString();
+  // Blanks typed around the pattern would end up in every output name.
+  s.RenamePattern = pattern_->text().trimmed().toStdString();
   s.RenameThrough = renameThrough_->isChecked() ? 1 : 0;
   s.OpenFolderOnFinish = openFolder_->isChecked() ? 1 : 0;
   s.SendMailViaMAPIOnFinish = sendMail_->isChecked() ? 1 : 0;
@@ -842,6 +870,10 @@ void CLumaro3Dlg::Convert() {
   }
   if (watcher_.joinable()) watcher_.join();
   const std::vector<std::string> entries = list_->JobEntries();
+  // Filters get the window's native id (the X11 window id under X), or 0
+  // where it does not fit their 32-bit field.
+  const WId native = winId();
+  host_->SetMainWindowId(native <= WId(UINT32_MAX) ? uint32_t(native) : 0u);
   JobStartResult result =
       StartConversion(job_, GetSettings(), entries, *host_, filters_, worker_);
   if (result == JobStartResult::Started) {
@@ -861,6 +893,7 @@ void CLumaro3Dlg::OnWorkerExited() {
   if (!workerExited_) return;
   if (watcher_.joinable()) watcher_.join();
   workerRunning_ = false;
+  LoadJobChangedControls();
   ApplyListRules();
   emit jobEnded();
 }
@@ -872,6 +905,22 @@ void CLumaro3Dlg::FinishWorker(bool abort) {
   while (!workerExited_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   if (watcher_.joinable()) watcher_.join();
   workerRunning_ = false;
+  LoadJobChangedControls();
+}
+
+void CLumaro3Dlg::LoadJobChangedControls() {
+  // "Больше не показывать это окно" of the interactive dialog clears the
+  // setting during the job; the box must show it, or the next store would
+  // write the old value back.
+  const bool wasLoading = loading_;
+  loading_ = true;
+  interactive_->setChecked(GetSettings().Interactive != 0);
+  loading_ = wasLoading;
+}
+
+void CLumaro3Dlg::ShowStartupMessages(const std::vector<std::string>& messages) {
+  for (const std::string& text : messages)
+    host_->ShowMessage(Qs(text), QString(), MB_OK | MB_ICONERROR);
 }
 
 void CLumaro3Dlg::OnConversionDone() {
@@ -899,9 +948,10 @@ void CLumaro3Dlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // The job ends first: it may have changed settings the controls show.
+  FinishWorker(true);
   StoreControls();
   GetSettings().LastTabPage = std::max(0, FindVisiblePage());
-  FinishWorker(true);
   progress_->DestroyWindow();
   event->accept();
   done(QDialog::Accepted);
@@ -910,3 +960,14 @@ void CLumaro3Dlg::closeEvent(QCloseEvent* event) {
 void CLumaro3Dlg::reject() { close(); }
 
 void CLumaro3Dlg::resizeEvent(QResizeEvent* event) { CPageHostDlg::resizeEvent(event); }
+
+void CLumaro3Dlg::showEvent(QShowEvent* event) {
+  CPageHostDlg::showEvent(event);
+  if (splitterPlaced_) return;
+  splitterPlaced_ = true;
+  // The first time: the right side gets the width it needs (now that its
+  // controls are polished), the tree what is left, within reason.
+  const int width = splitter_->width() - splitter_->handleWidth();
+  const int left = std::clamp(width - scrolledPart_->minimumSizeHint().width(), 200, 320);
+  splitter_->setSizes({left, std::max(1, width - left)});
+}

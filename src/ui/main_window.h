@@ -34,6 +34,7 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QUrl;
 
 // Services that other parts of the desktop program provide. Each is
@@ -104,6 +105,9 @@ class CLumaro3Dlg : public CPageHostDlg {
   bool LoadSettingsFrom(const QString& path);
   void SetLanguage(int language);
   void OnConversionDone();
+  // Messages of the start-up that had no window to show in yet (duplicate
+  // filter GUIDs), one error box each.
+  void ShowStartupMessages(const std::vector<std::string>& messages);
   void OnTreeItemsDropped(int count, QPoint releasePos);
   void OnTreeSelectionChanged(int count);
 
@@ -137,6 +141,7 @@ class CLumaro3Dlg : public CPageHostDlg {
   QCheckBox* UseRenameBox() const { return useRename_; }
   QCheckBox* RenameThroughBox() const { return renameThrough_; }
   QCheckBox* SendMailBox() const { return sendMail_; }
+  QCheckBox* InteractiveBox() const { return interactive_; }
   QLineEdit* PatternEdit() const { return pattern_; }
   QLineEdit* OutputFolderEdit() const { return outputFolder_; }
   QComboBox* FormatCombo() const { return format_; }
@@ -157,6 +162,7 @@ class CLumaro3Dlg : public CPageHostDlg {
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenu();
@@ -181,10 +187,14 @@ class CLumaro3Dlg : public CPageHostDlg {
   void OnHelp();
   void OnProbing(const QString& path);
   void OnWorkerExited();
+  void LoadJobChangedControls();
   void StartPreview(const QString& path);
 
   CFilterList* filters_;
   std::vector<CSettingsPage*> pages_;
+  QSplitter* splitter_ = nullptr;
+  QWidget* scrolledPart_ = nullptr;  // the right side, in a scroll area
+  bool splitterPlaced_ = false;
   int currentPage_ = 0;
 
   QMenuBar* menuBar_ = nullptr;

@@ -83,6 +83,9 @@ class CDesktopHost : public QObject, public IConversionHost {
   int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
   int ShowInteractive(InteractiveRequest& request) override;
   void ConversionDone() override;
+  uint32_t MainWindowId() const override { return mainWindowId_; }
+  // Taken on the user-interface thread when a job starts.
+  void SetMainWindowId(uint32_t id) { mainWindowId_ = id; }
 
   // Shows a message box on the user-interface thread (no marshalling).
   int ShowMessage(const QString& text, const QString& caption, unsigned style);
@@ -111,6 +114,7 @@ class CDesktopHost : public QObject, public IConversionHost {
 
   QPointer<QWidget> mainWindow_;
   CProgressDlg* progress_;
+  std::atomic<uint32_t> mainWindowId_{0};
 };
 
 // Message box with the program's style values (MB_YESNO, MB_ICON...,

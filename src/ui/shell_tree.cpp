@@ -69,7 +69,9 @@ FolderListing ReadFolder(const QString& path, unsigned flags, std::atomic<int>* 
     const QFileInfo info = it.fileInfo();
     const QString name = info.fileName();
     if (!(flags & kTreeIncludeHidden) && name.startsWith(QLatin1Char('.'))) continue;
-    if (info.isSymLink()) continue;  // links are never listed
+    // A link to a folder is listed as a folder (under its own name and
+    // path); links to files and broken links are not.
+    if (info.isSymLink() && !info.isDir()) continue;
     FolderEntry entry;
     entry.name = name;
     entry.path = info.absoluteFilePath();

@@ -42,7 +42,7 @@ struct FolderListing {
 
 // Reads a folder as the tree shows it: folders, and with kTreeIncludeFiles
 // the files whose extension passes IsSupportedExtension; hidden names only
-// with kTreeIncludeHidden; symbolic links never. count grows by one per
+// with kTreeIncludeHidden; symbolic links only to folders. count grows by one per
 // entry taken; cancel stops the reading early. Safe on any thread.
 FolderListing ReadFolder(const QString& path, unsigned flags, std::atomic<int>* count = nullptr,
                          const std::atomic<bool>* cancel = nullptr);

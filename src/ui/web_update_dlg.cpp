@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -51,13 +52,62 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QWidget(parent) {
     if (i + 1 < fields_.size()) row->addWidget(new QLabel(QStringLiteral("."), this));
   }
   row->addStretch(1);
-  // A typed dot or three digits move on to the next field.
-  for (size_t i = 0; i + 1 < fields_.size(); ++i) {
-    QLineEdit* next = fields_[i + 1];
-    connect(fields_[i], &QLineEdit::textEdited, this, [next](const QString& text) {
-      if (text.size() == 3) next->setFocus();
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    QLineEdit* field = fields_[i];
+    field->installEventFilter(this);
+    QLineEdit* next = i + 1 < fields_.size() ? fields_[i + 1] : nullptr;
+    // Three digits move on to the next field.
+    connect(field, &QLineEdit::textEdited, this, [this, next](const QString& text) {
+      if (next && text.size() == 3) {
+        EnterField(next);
+        advanced_ = next;
+      }
     });
   }
+}
+
+void CIpAddressCtrl::EnterField(QLineEdit* field) {
+  field->setFocus(Qt::OtherFocusReason);
+  field->selectAll();  // typing replaces what the field held
+}
+
+bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
+  const auto it = std::find(fields_.begin(), fields_.end(), watched);
+  if (it == fields_.end()) return QWidget::eventFilter(watched, event);
+  QLineEdit* field = *it;
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // Reached by a third digit and nothing typed here yet.
+    const bool advancedHere = advanced_ == field;
+    advanced_ = nullptr;
+    const bool separator = key->key() == Qt::Key_Period || key->key() == Qt::Key_Comma ||
+                           key->key() == Qt::Key_Space;
+    if (separator) {
+      // A typed dot ends the number and moves on to the next field. It is
+      // ignored in an empty field, in the last one, and right after a third
+      // digit moved on already ("192.168" is typed with its dot).
+      const auto next = it + 1;
+      if (next != fields_.end() && !field->text().isEmpty() && !advancedHere) EnterField(*next);
+      return true;
+    }
+    if (field->text() == QStringLiteral("0") && key->text().size() == 1 && key->text()[0].isDigit()) {
+      // A digit typed into a field that shows 0 replaces the 0, wherever
+      // the cursor is ("0" then "1" is 1, never 01 or 10).
+      field->setText(key->text());
+      emit field->textEdited(field->text());
+      return true;
+    }
+    if (key->key() == Qt::Key_Backspace && field->cursorPosition() == 0 && !field->hasSelectedText() &&
+        it != fields_.begin()) {
+      // Backspace at the start goes back to the end of the previous field.
+      QLineEdit* previous = *(it - 1);
+      previous->setFocus(Qt::OtherFocusReason);
+      previous->deselect();
+      previous->end(false);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void CIpAddressCtrl::SetAddress(uint32_t address) {

@@ -18,6 +18,9 @@ class QPushButton;
 class QRadioButton;
 
 // An IPv4 address in four fields of 0 to 255; an empty field reads as 0.
+// Typed the way people type addresses: "10.0.0.1" fills the four fields
+// (a dot or a third digit moves on; entering a field selects its number,
+// so the shown 0 is replaced).
 class CIpAddressCtrl : public QWidget {
   Q_OBJECT
  public:
@@ -29,7 +32,13 @@ class CIpAddressCtrl : public QWidget {
   QString Text() const;
   QLineEdit* Field(int i) const { return fields_[size_t(i)]; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  static void EnterField(QLineEdit* field);
+
+  QLineEdit* advanced_ = nullptr;  // the field a third digit moved on to
   std::array<QLineEdit*, 4> fields_{};
 };
 

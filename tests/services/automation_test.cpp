@@ -31,6 +31,7 @@ namespace {
 
 const char kService[] = "Lumaro3.Application";
 const char kBus[] = "org.freedesktop.DBus";
+const int kGraceMs = 4000;
 
 // A child process with its own environment; killed if still running when
 // the object goes.
@@ -145,6 +146,8 @@ class Automation : public ::testing::Test {
     env_.push_back("XDG_RUNTIME_DIR=" + tmp_ / "runtime");
     env_.push_back("QT_QPA_PLATFORM=offscreen");
     env_.push_back("DBUS_SESSION_BUS_ADDRESS=" + address_);
+    // The grace period after the last client, shortened.
+    env_.push_back("LUMARO_AUTOMATION_GRACE_MS=" + std::to_string(kGraceMs));
 
     // A program built without the desktop has no automation server.
     Child probe({program_, "--regserver"}, env_, tmp_ / "probe.log");
@@ -311,7 +314,9 @@ TEST_F(Automation, ClientStartsTheProgramAndDrivesTheWindow) {
   if (ProcessAlive(pid)) ::kill(pid_t(pid), SIGKILL);
 }
 
-TEST_F(Automation, AutomationStartEndsWhenItsOnlyClientLeaves) {
+// A shell script drives the server with one-shot clients: the instance
+// outlives each of them by the grace period, and ends once it has passed.
+TEST_F(Automation, AutomationStartServesOneShotClientsThenEnds) {
   StartBus();
   Child lumaro({program_, "--automation"}, env_, tmp_ / "lumaro.log");
   ASSERT_TRUE(WaitFor([&] { return ServiceOwned(); }, 60000)) << ReadFileText(tmp_ / "lumaro.log");
@@ -319,11 +324,25 @@ TEST_F(Automation, AutomationStartEndsWhenItsOnlyClientLeaves) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_TRUE(lumaro.Running());
 
-  // One call from a client that leaves right after it.
+  // Calls from clients that leave right after them, one after another.
+  EXPECT_NE(Gdbus("introspect --session --dest Lumaro3.Application --object-path /Lumaro3")
+                .find("interface Lumaro3.ILumaro3 {"),
+            std::string::npos);
   EXPECT_EQ(Gdbus("call --session --dest Lumaro3.Application --object-path /Lumaro3 "
                   "--method Lumaro3.ILumaro3.SetOutputFormat 3"),
             "()\n");
-  EXPECT_EQ(lumaro.Wait(20000), 0) << ReadFileText(tmp_ / "lumaro.log");
+  EXPECT_EQ(Gdbus("call --session --dest Lumaro3.Application --object-path /Lumaro3/Window "
+                  "--method org.freedesktop.DBus.Properties.Set Lumaro3.IAutoWindow Visible "
+                  "'<false>'"),
+            "()\n");
+  EXPECT_EQ(Gdbus("call --session --dest Lumaro3.Application --object-path /Lumaro3/Window "
+                  "--method org.freedesktop.DBus.Properties.Get Lumaro3.IAutoWindow Visible"),
+            "(<false>,)\n");
+  EXPECT_TRUE(lumaro.Running());
+  // After the grace period with nobody back it ends.
+  const auto left = std::chrono::steady_clock::now();
+  EXPECT_EQ(lumaro.Wait(20000 + kGraceMs), 0) << ReadFileText(tmp_ / "lumaro.log");
+  EXPECT_GE(std::chrono::steady_clock::now() - left, std::chrono::milliseconds(kGraceMs / 2));
   EXPECT_FALSE(ServiceOwned());
 }
 

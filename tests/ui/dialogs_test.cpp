@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QTest>
+#include <QTranslator>
 #include <filesystem>
 #include <memory>
 
@@ -262,6 +264,24 @@ TEST_F(DialogTest, DialogInteractivePreviewFlipsThenRotatesAndResets) {
   EXPECT_EQ(edge.red, 128);
   EXPECT_EQ(edge.green, 128);
   EXPECT_EQ(edge.blue, 128);
+
+  // A small palette picture (a one-colour 64 x 64 GIF) sits on grey too,
+  // not on the palette colour nearest to grey.
+  CImage small;
+  ASSERT_TRUE(small.Create(64, 64, 8));
+  const RGBQuad blue = Rgb(0, 0, 200);
+  small.SetPalette(&blue, 1);
+  small.Clear(0);
+  CInteractiveDlg palette;
+  palette.Source = &small;
+  palette.InitDialog();
+  const CImage& shown = palette.Preview();
+  const RGBQuad around = shown.GetPixelColor(2, 2);
+  EXPECT_EQ(around.red, 128);
+  EXPECT_EQ(around.blue, 128);
+  const RGBQuad centre = shown.GetPixelColor(shown.GetWidth() / 2, shown.GetHeight() / 2);
+  EXPECT_EQ(centre.blue, 200);
+  EXPECT_EQ(centre.red, 0);
 }
 
 TEST_F(DialogTest, DialogInteractiveCameraTagPreviewLeavesItemsAlone) {
@@ -755,7 +775,7 @@ TEST_F(DialogTest, DialogRenameHistoryOrderAndLimit) {
   QString current;
   EXPECT_EQ(ReadHistory(&current), expected);
   EXPECT_EQ(current, "New_###");
-  EXPECT_EQ(s.RenamePattern, "  New_### ");
+  EXPECT_EQ(s.RenamePattern, "New_###");  // as the history keeps it
 }
 
 TEST_F(DialogTest, DialogRenameDeleteCancelAndBlankText) {
@@ -1014,4 +1034,25 @@ TEST_F(DialogTest, DialogSplitRunsAndStaysOpen) {
   EXPECT_EQ(title, "Выберите папку, куда помещать кадры");
   for (const char* name : {"walk_001.gif", "walk_002.gif", "walk_003.gif"})
     EXPECT_TRUE(fs::exists(tmp.path() / "frames" / name)) << name;
+}
+
+// Qt's own texts (standard buttons, its file, colour and font dialogs) are
+// Russian with the Russian interface and stay Qt's English with the English
+// library.
+TEST_F(DialogTest, QtOwnTextsFollowTheInterfaceLanguage) {
+  auto yesText = [] {
+    QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No);
+    return box.button(QDialogButtonBox::Yes)->text().remove(QLatin1Char('&'));
+  };
+  EXPECT_EQ(yesText(), QStringLiteral("Yes"));
+  QTranslator* russian = InstallQtTranslations();
+  ASSERT_NE(russian, nullptr);
+  EXPECT_EQ(yesText(), QStringLiteral("Да"));
+  QCoreApplication::removeTranslator(russian);
+  delete russian;
+
+  ASSERT_TRUE(LoadLanguageLibrary(std::string(LUMARO_PROGRAM_DIR) + "/"));
+  EXPECT_EQ(InstallQtTranslations(), nullptr);
+  ReleaseLanguageLibrary();
+  EXPECT_EQ(yesText(), QStringLiteral("Yes"));
 }

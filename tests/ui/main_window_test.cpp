@@ -18,12 +18,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 
@@ -46,6 +48,13 @@ using testing_support::TempDir;
 
 namespace {
 
+// A filter that notes the main window it was handed and changes nothing.
+std::atomic<uint32_t> g_filterWindow{0xFFFFFFFFu};
+int NoteMainWindow(void**, LumaroFilterParams* params) {
+  g_filterWindow = params->MainWindow;
+  return 0;
+}
+
 struct Message {
   QString text, caption;
   unsigned style;
@@ -55,6 +64,7 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     savedServices_ = GetDesktopServices();
+    savedInteractive_ = CDesktopHost::InteractiveHook;
     savedCwd_ = QDir::currentPath();
     CSettings& s = GetSettings();
     s.ResetToDefaults();
@@ -74,6 +84,7 @@ class MainWindowTest : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     CDesktopHost::MessageBoxHook = nullptr;
+    CDesktopHost::InteractiveHook = savedInteractive_;
     CLumaro3Dlg::OpenUrlHook = nullptr;
     GetDesktopServices() = savedServices_;
     GetSettings().ResetToDefaults();
@@ -105,6 +116,7 @@ class MainWindowTest : public ::testing::Test {
   std::vector<Message> messages_;
   std::vector<QUrl> opened_;
   DesktopServices savedServices_;
+  std::function<int(InteractiveRequest&, QWidget*)> savedInteractive_;
   QString savedCwd_;
 };
 
@@ -137,6 +149,11 @@ TEST_F(MainWindowTest, EnablingRules) {
   EXPECT_TRUE(w.PatternBrowseButton()->isEnabled());
   w.PatternBrowseButton()->click();
   EXPECT_EQ(w.PatternEdit()->text(), QStringLiteral("Pic_##"));
+  // Blanks typed around the pattern are not stored (they would end up in
+  // every output name).
+  w.PatternEdit()->setText(QStringLiteral("  a_### "));
+  w.StoreControls();
+  EXPECT_EQ(GetSettings().RenamePattern, "a_###");
 
   // The kept structure follows "Включая подпапки".
   EXPECT_FALSE(w.KeepStructureBox()->isEnabled());
@@ -353,6 +370,17 @@ TEST_F(MainWindowTest, StageButtonsAndThumbnailView) {
   EXPECT_EQ(large.value<QPixmap>().size(), QSize(120, 95));
   w.SetViewMode(0);
   EXPECT_EQ(view->viewMode(), QListView::ListMode);
+  // "Список" shows whole names, however long, whichever row is current.
+  const QString longName = QStringLiteral("a_rather_long_name_for_a_picture_in_the_list.png");
+  w.AddPaths({Q(Image(longName.toStdString(), "-size 8x8 xc:red")),
+              Q(Image("u.png", "-size 8x8 xc:red"))});
+  WaitForList();
+  w.FileList()->SelectRow(0);
+  view->doItemsLayout();
+  const QModelIndex longRow = w.FileList()->Model()->index(1, 0);
+  EXPECT_EQ(longRow.data().toString(), longName);
+  EXPECT_GE(view->visualRect(longRow).width(),
+            view->fontMetrics().horizontalAdvance(longName) + view->iconSize().width());
   w.SetViewMode(1);
   EXPECT_EQ(w.FileList()->CurrentView(), w.FileList()->TableView());
 }
@@ -364,7 +392,22 @@ TEST_F(MainWindowTest, ConvertThroughTheWindow) {
   s.OutputFolder = dir_ / "out/deep/er";
   s.OutputFormat = 3;  // BMP
   s.OpenFolderOnFinish = 1;
+  // Interactive, and the first file's dialog says "do not show again".
+  s.Interactive = 1;
+  int dialogs = 0;
+  CDesktopHost::InteractiveHook = [&](InteractiveRequest& request, QWidget*) {
+    ++dialogs;
+    request.dontShowAgain = true;
+    return 2;
+  };
+  // An enabled filter gets the window's native id.
+  auto filter = std::make_unique<CFilterEntry>();
+  filter->Name = "Note";
+  filter->FilterProc = NoteMainWindow;
+  filter->Enabled = true;
+  filters_.push_back(std::move(filter));
   CLumaro3Dlg& w = Window();
+  EXPECT_TRUE(w.InteractiveBox()->isChecked());
   w.AddPaths({Q(dir_ / "src")});
   WaitForList();
   QSignalSpy ended(&w, &CLumaro3Dlg::jobEnded);
@@ -396,6 +439,16 @@ TEST_F(MainWindowTest, ConvertThroughTheWindow) {
   EXPECT_EQ(RunOutput(std::string(ImIdentify()) + " -format %wx%h " +
                       Quote(dir_ / "out/deep/er/a.bmp")),
             "64x48");
+  // The greyed language menu stays greyed once the window is enabled again.
+  EXPECT_FALSE(w.LanguageMenu()->menuAction()->isEnabled());
+  EXPECT_NE(g_filterWindow.load(), 0u);
+  EXPECT_EQ(g_filterWindow.load(), uint32_t(w.winId()));
+  // "Do not show again" sticks: the box follows, and closing does not
+  // write the old value back.
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_FALSE(w.InteractiveBox()->isChecked());
+  w.close();
+  EXPECT_EQ(s.Interactive, 0);
 }
 
 TEST_F(MainWindowTest, StopEndsTheJobEarly) {
@@ -442,6 +495,12 @@ TEST_F(MainWindowTest, SettingsFilesAndLanguage) {
   EXPECT_EQ(testing_support::ReadFileText(text), "just some words\n");
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].style & 0xF0, unsigned(MB_ICONEXCLAMATION));
+  // Messages of the start-up (a duplicate filter GUID) show as error boxes.
+  w.ShowStartupMessages({"Фильтр с таким GUID уже существует. Фильтр B загружен не будет."});
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[1].text, QStringLiteral("Фильтр с таким GUID уже существует. Фильтр B загружен не будет."));
+  EXPECT_EQ(messages_[1].style & 0xF0, unsigned(MB_ICONERROR));
+  messages_.pop_back();
   // A failed save is reported.
   EXPECT_FALSE(w.SaveSettingsTo(Q(dir_ / "no/such/folder/s.ini")));
   ASSERT_EQ(messages_.size(), 2u);
@@ -507,6 +566,31 @@ TEST_F(MainWindowTest, TreeSelectionDropsPreviewAndOutputFolder) {
   CFolderBrowser::DialogHook = nullptr;
   EXPECT_EQ(GetSettings().OutputFolder, dir_ / "tree");
   EXPECT_EQ(w.OutputFolderEdit()->text(), Q(dir_ / "tree"));
+}
+
+// A 1024 x 768 screen (the tests' offscreen screen): the window opens within
+// it, and every control of the window and of each page has its room there.
+TEST_F(MainWindowTest, FitsA1024By768Screen) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  ASSERT_EQ(screen->geometry().size(), QSize(1024, 768));
+  CLumaro3Dlg& w = Window();
+  const QRect available = screen->availableGeometry();
+  EXPECT_TRUE(available.contains(w.frameGeometry()))
+      << w.frameGeometry().width() << "x" << w.frameGeometry().height();
+  for (int page = 0; page < 5; ++page) {
+    w.ShowStagePage(page);
+    QApplication::processEvents();
+    // Nothing lies outside the window, nor scrolled out of sight.
+    for (QWidget* child : w.findChildren<QWidget*>()) {
+      if (!child->isVisibleTo(&w) || child->isWindow()) continue;
+      const QRect place(child->mapTo(&w, QPoint(0, 0)), child->size());
+      EXPECT_TRUE(w.rect().contains(place))
+          << "page " << page << ": " << child->metaObject()->className() << " "
+          << child->objectName().toStdString() << " at " << place.x() << "," << place.y() << " "
+          << place.width() << "x" << place.height();
+    }
+  }
 }
 
 TEST_F(MainWindowTest, ClosingStoresTheControls) {

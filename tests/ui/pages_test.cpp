@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,9 +28,11 @@
 
 #include "imaging/image.h"
 #include "imaging/resize.h"
+#include "plugins/filter_host.h"
 #include "services/strings.h"
 #include "settings/ini_store.h"
 #include "settings/settings.h"
+#include "test_support.h"
 #include "ui/aux_dialogs.h"
 #include "ui/controls.h"
 #include "ui/page_common.h"
@@ -784,6 +787,37 @@ TEST_F(PageFilters, DoubleClickOpensTheFilterSettings) {
   doubleClick(row0.center());
   doubleClick(QPoint(10, view->viewport()->height() - 3));
   EXPECT_EQ(g_setupCalls, 1);
+
+  // The sample Sharpen filter shows its setting in Qt's own dialog inside
+  // the program, with no dialog tool installed at all.
+  CFilterHost host;
+  CFilterList samples;
+  host.LoadFilters(std::string(LUMARO_PROGRAM_DIR) + "/", samples);
+  const CFilterEntry* sharpen = nullptr;
+  for (const auto& entry : samples)
+    if (entry->Name == "Sharpen") sharpen = entry.get();
+  ASSERT_NE(sharpen, nullptr);
+  testing_support::TempDir tmp;
+  const std::string ini = tmp / "Tessel.ini";
+  testing_support::WriteFileText(ini, "[Sharpen]\nAmount=5\n");
+  const QByteArray oldPath = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(tmp.str()));
+  int shownValue = 0;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    answer.stop();
+    shownValue = dialog->intValue();
+    dialog->setIntValue(7);
+    dialog->accept();
+  });
+  answer.start(10);
+  const bool stored = sharpen->Setup(nullptr, ini);
+  qputenv("PATH", oldPath);
+  EXPECT_EQ(shownValue, 5);
+  EXPECT_TRUE(stored);
+  EXPECT_EQ(testing_support::ReadFileText(ini), "[Sharpen]\nAmount=7\n");
 }
 
 // ---- Enter and Escape ----------------------------------------------------------------

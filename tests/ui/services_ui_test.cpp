@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -125,6 +126,32 @@ TEST_F(WebUpdate, ControlsFollowTheSettingsAndTheModeRule) {
   EXPECT_EQ(s.ProxyIP, 0xC0000000u);
   EXPECT_EQ(s.ProxyPort, 8080);
   EXPECT_EQ(s.ProxySettingsMode, 1);
+
+  // An address typed the way people type it, from a click into the first
+  // field (before or after its 0) through dots and third digits.
+  struct Typed {
+    const char* keys;
+    const char* address;
+  };
+  const Typed typedCases[] = {{"127.0.0.1", "127.0.0.1"},
+                              {"192.168.100.200", "192.168.100.200"},
+                              {"10.0.0.1", "10.0.0.1"},
+                              {"1.2.3", "1.2.3.0"}};
+  for (const Typed& t : typedCases) {
+    for (const int clickX : {1, 1000}) {
+      s.ProxyIP = 0;
+      CWebUpdateDlg typing;
+      typing.ModeButton(1)->click();
+      typing.show();
+      QApplication::setActiveWindow(&typing);
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&typing));
+      QLineEdit* first = typing.AddressCtrl()->Field(0);
+      QTest::mouseClick(first, Qt::LeftButton, {},
+                        QPoint(std::min(clickX, first->width() - 2), first->height() / 2));
+      for (const char* c = t.keys; *c; ++c) QTest::keyClick(QApplication::focusWidget(), *c);
+      EXPECT_EQ(typing.AddressCtrl()->Text(), t.address) << t.keys << " click at " << clickX;
+    }
+  }
 
   // A stored mode of neither value checks no radio button and leaves the
   // controls as they are.
@@ -270,6 +297,8 @@ void Spin(int ms) {
 
 TEST(AutomationServer, HoldsTheHiddenWindowUntilTheLastClientLeaves) {
   PrivateBus bus;
+  const int grace = CAutomationServer::GracePeriodMs;
+  CAutomationServer::GracePeriodMs = 300;
   QDBusConnection server = QDBusConnection::connectToBus(bus.Address(), "lumaro-server");
   ASSERT_TRUE(server.isConnected());
   ASSERT_TRUE(CAutomationServer::Start(true, server));
@@ -340,6 +369,7 @@ TEST(AutomationServer, HoldsTheHiddenWindowUntilTheLastClientLeaves) {
   EXPECT_LT(clock.elapsed(), 1000);
 
   CAutomationServer::MessageHook = nullptr;
+  CAutomationServer::GracePeriodMs = grace;
   CAutomationServer::Stop();
   EXPECT_EQ(CAutomationServer::Instance(), nullptr);
   QDBusConnection::disconnectFromBus("lumaro-server");

@@ -48,7 +48,10 @@ TEST(TreeLoading, ReadFolderShowsFoldersAndImagesOnly) {
   fs::create_directory(dir / "Sub2");
   fs::create_directory(dir / ".hidden");
   fs::create_symlink(dir / "b.jpg", dir / "link.jpg");
+  // Links: to a folder (listed, under its own path), to a file and broken
+  // (not listed).
   fs::create_directory_symlink(dir / "sub", dir / "linkdir");
+  fs::create_directory_symlink(dir / "gone", dir / "brokendir");
 
   std::atomic<int> count{0};
   FolderListing listing = ReadFolder(QString::fromStdString(dir.str()), kTreeIncludeFiles, &count);
@@ -56,17 +59,18 @@ TEST(TreeLoading, ReadFolderShowsFoldersAndImagesOnly) {
   EXPECT_TRUE(listing.fixedDisk);
   QStringList names;
   for (const FolderEntry& e : listing.entries) names << e.name;
-  EXPECT_EQ(names, (QStringList{"sub", "Sub2", "A.JPG", "b.jpg", "noext", "z.Tiff"}));
-  EXPECT_EQ(count.load(), 6);
+  EXPECT_EQ(names, (QStringList{"linkdir", "sub", "Sub2", "A.JPG", "b.jpg", "noext", "z.Tiff"}));
+  EXPECT_EQ(count.load(), 7);
   EXPECT_TRUE(listing.entries[0].isDir);
-  EXPECT_FALSE(listing.entries[2].isDir);
-  EXPECT_EQ(listing.entries[3].path, QString::fromStdString(dir / "b.jpg"));
+  EXPECT_EQ(listing.entries[0].path, QString::fromStdString(dir / "linkdir"));
+  EXPECT_FALSE(listing.entries[3].isDir);
+  EXPECT_EQ(listing.entries[4].path, QString::fromStdString(dir / "b.jpg"));
 
   FolderListing all = ReadFolder(QString::fromStdString(dir.str()),
                                  kTreeIncludeFiles | kTreeIncludeHidden);
-  EXPECT_EQ(all.entries.size(), 8u);  // .hidden and .h.jpg as well
+  EXPECT_EQ(all.entries.size(), 9u);  // .hidden and .h.jpg as well
   FolderListing folders = ReadFolder(QString::fromStdString(dir.str()), 0);
-  EXPECT_EQ(folders.entries.size(), 2u);
+  EXPECT_EQ(folders.entries.size(), 3u);
 
   std::atomic<bool> cancel{true};
   EXPECT_TRUE(ReadFolder(QString::fromStdString(dir.str()), kTreeIncludeFiles, nullptr, &cancel)
