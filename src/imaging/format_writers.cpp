@@ -58,8 +58,7 @@ uint8_t COutputFormat::Write(EncodedOutput& out, std::string& outputBase,
   const CSettings& s = GetSettings();
   const std::string base = outputBase;
   std::string reason;
-  if (!PrepareOutputFile(outputBase, out.extension, s.Backup != 0, &reason) ||
-      !WriteFileReplacing(outputBase, out.data, reason)) {
+  if (!WriteOutputFile(outputBase, out.extension, s.Backup != 0, out.data, reason)) {
     outputBase = base;
     if (error) *error = reason;
     ShowCannotCreate(base);

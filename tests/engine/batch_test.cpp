@@ -112,10 +112,10 @@ TEST(Batch, FullOutputFolderGivesMessage124AndLosesNothing) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Не удалось создать файл " + (tmp / "full/big")), std::string::npos) << r.out;
   EXPECT_EQ(previous, "previous output");
-  // The old output is intact (its backup copy beside it); no temporary file
-  // is left.
+  // The old output is intact; the new content did not fit, so nothing was
+  // replaced and no backup was needed. No temporary file is left.
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"big.bak", "big.bmp"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"big.bmp"}));
 }
 
 }  // namespace
