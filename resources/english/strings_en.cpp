@@ -49,7 +49,7 @@ const Entry kEnglish[] = {
     {IDS_RESULTS_CAPTION, "Conversion results"},
     {IDS_BATCH_USAGE,
      "Usage: lumaro --convert [--settings FILE] [--set SECTION.KEY=VALUE]... "
-     "[--output DIR] [--format NAME] [--quiet] PATH...\n"
+     "[--output DIR] [--format NAME] [--quiet] [--overwrite-sources] PATH...\n"
      "       lumaro --split FILE FOLDER"},
     {IDS_BATCH_NOT_A_SETTINGS_FILE,
      "Warning: %s is not a settings file; the defaults are used and the file is left as it is."},

@@ -1,7 +1,8 @@
 // Batch mode: the conversion job without any window.
 //
 //   lumaro --convert [--settings FILE] [--set SECTION.KEY=VALUE]...
-//                    [--output DIR] [--format NAME] [--quiet] PATH...
+//                    [--output DIR] [--format NAME] [--quiet] [--overwrite-sources]
+//                    PATH...
 //
 // Loads the default settings file (or FILE) without ever writing it back,
 // applies each --set with the same reading rules as a settings file, runs
@@ -88,6 +89,10 @@ class CBatchHost : public IConversionHost {
 
   void ConversionDone() override {}
 
+  // Replacing a source file without a backup needs --overwrite-sources.
+  bool AllowReplacingSources() override { return overwriteSources; }
+  bool overwriteSources = false;
+
   void FileFailed(const std::string& path, const std::string& reason) override {
     if (quiet_) return;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -139,6 +144,7 @@ struct BatchArgs {
   bool outputGiven = false;
   std::string format;
   bool quiet = false;
+  bool overwriteSources = false;
   std::vector<std::string> paths;
 };
 
@@ -240,6 +246,8 @@ int RunBatchConvert(int argc, char** argv, int first) {
       args.format = v;
     } else if (!optionsEnded && (a == "--quiet" || a == "-q")) {
       args.quiet = true;
+    } else if (!optionsEnded && a == "--overwrite-sources") {
+      args.overwriteSources = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-' && !fs::exists(a)) {
       return Usage(("unknown option " + a).c_str());
     } else {
@@ -280,7 +288,9 @@ int RunBatchConvert(int argc, char** argv, int first) {
   }
 
   CBatchHost host(args.quiet);
+  host.overwriteSources = args.overwriteSources;
   CConversionJob job;
+  job.missingEntriesFail = true;  // a path that does not exist is a failure
   std::thread worker;
   JobStartResult started =
       StartConversion(job, settings, entries, host, app.Filters(), worker);

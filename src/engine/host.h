@@ -59,6 +59,12 @@ class IConversionHost {
   // The job ended normally and its summary was closed (WM_CONVERSION_DONE).
   virtual void ConversionDone() = 0;
 
+  // Asked once per job, before the first output that would replace the very
+  // file it was made from while backups are off: true lets such outputs
+  // replace their sources. The default asks with a Yes/No message box whose
+  // default button is No.
+  virtual bool AllowReplacingSources();
+
   // A file failed to load or to be written, with the reason (batch mode
   // prints it; the desktop program only counts it).
   virtual void FileFailed(const std::string& path, const std::string& reason) {

@@ -21,6 +21,10 @@ struct CConversionJob {
   CFilterList* filters = nullptr;           // loaded filters, in order (may be null)
   std::vector<std::string> fileList;        // absolute paths, in conversion order
   std::vector<std::string> writtenList;     // final names of the written files
+  // Batch mode: a path of the list that does not exist is kept in the file
+  // list and counted as a failure with its reason (the window's list leaves
+  // out entries that are no longer valid).
+  bool missingEntriesFail = false;
 };
 
 // Job counters, process-wide, written only by the worker.

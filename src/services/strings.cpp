@@ -58,7 +58,7 @@ const Entry kRussian[] = {
     {IDS_RESULTS_CAPTION, "Результаты конвертирования"},
     {IDS_BATCH_USAGE,
      "Использование: lumaro --convert [--settings ФАЙЛ] [--set РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ]... "
-     "[--output ПАПКА] [--format ИМЯ] [--quiet] ПУТЬ...\n"
+     "[--output ПАПКА] [--format ИМЯ] [--quiet] [--overwrite-sources] ПУТЬ...\n"
      "       lumaro --split ФАЙЛ ПАПКА"},
     {IDS_BATCH_NOT_A_SETTINGS_FILE,
      "Внимание: файл %s не является файлом настроек; используются настройки по умолчанию, "
