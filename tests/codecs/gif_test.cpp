@@ -453,6 +453,23 @@ TEST(GifWrite, ThreeModesEveryDepth) {
     EXPECT_LT(sizes[2], sizes[1]) << bpp;
     EXPECT_GT(sizes[1], size_t(301) * 97 * (std::max(2, bpp) + 1) / 8) << bpp;
   }
+  // One colour over 360,000 pixels but for a few dots: runs as long as the
+  // code table allows, again and again after each clear.
+  CImage solid;
+  ASSERT_TRUE(solid.Create(1200, 300, 8));
+  for (int x = 0; x < 1200; x += 397) solid.SetPixelIndex(x, 150, 9);
+  for (uint32_t mode : {0u, 2u}) {
+    SCOPED_TRACE("solid, mode " + std::to_string(mode));
+    solid.SetCodecOption(mode, FORMAT_GIF);
+    std::string path = dir / ("solid" + std::to_string(mode) + ".gif");
+    ASSERT_TRUE(solid.Save(path, FORMAT_GIF)) << solid.GetLastError();
+    RefImage ref;
+    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
+    EXPECT_TRUE(codec_test::MatchesRef(solid, ref));
+    StreamReport rep = DecodeFirstStream(ReadFileBytes(path));
+    ASSERT_TRUE(rep.ok) << rep.error;
+    EXPECT_EQ(rep.pixels.size(), size_t(1200) * 300);
+  }
 }
 
 TEST(GifWrite, TransparencyAndTrueColourInput) {

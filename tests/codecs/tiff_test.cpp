@@ -333,6 +333,13 @@ TEST(TiffEncode, PalettesGreyAlphaAndMetadata) {
     p.SetPaletteColor(1, 10, 20, 200);
     cases.push_back({"pal1c", std::move(p), "palette color", 1, false});
   }
+  {
+    // White for index 0: the photometric sense is inverted.
+    CImage w = MakePatternImage(45, 31, 1);
+    w.SetPaletteColor(0, 255, 255, 255);
+    w.SetPaletteColor(1, 0, 0, 0);
+    cases.push_back({"white1", std::move(w), "min-is-white", 1, false});
+  }
   cases.push_back({"pal4", MakePatternImage(45, 31, 4), "palette color", 4, false});
   cases.push_back({"pal8", MakePatternImage(45, 31, 8), "palette color", 8, false});
   cases.push_back({"grey4", MakePatternImage(45, 31, 4, true), "min-is-black", 4, false});
