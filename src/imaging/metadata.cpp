@@ -490,12 +490,10 @@ MetadataWriteOptions MetadataOptionsFromSettings() {
   return o;
 }
 
-bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
-                       const MetadataWriteOptions& options, std::string* reason) {
+bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int count,
+                 const MetadataWriteOptions& options, std::string* reason) {
   if (!EnsureInit()) return Fail(reason, "metadata support is not available");
   if (!options.KeepExisting && !options.UseUserComment) return true;
-  std::vector<uint8_t> file;
-  if (!ReadFile(finalPath, file)) return Fail(reason, "cannot read " + finalPath);
   std::vector<uint8_t> out;
   try {
     bool ok;
@@ -511,6 +509,18 @@ bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* ite
   } catch (...) {
     return Fail(reason, "metadata could not be written");
   }
+  file.swap(out);
+  return true;
+}
+
+bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
+                       const MetadataWriteOptions& options, std::string* reason) {
+  if (!EnsureInit()) return Fail(reason, "metadata support is not available");
+  if (!options.KeepExisting && !options.UseUserComment) return true;
+  std::vector<uint8_t> file;
+  if (!ReadFile(finalPath, file)) return Fail(reason, "cannot read " + finalPath);
+  std::vector<uint8_t> out = file;
+  if (!AddMetadata(out, items, count, options, reason)) return false;
   if (out == file) return true;
   std::string why;
   if (!WriteFileReplacing(finalPath, out, why)) return Fail(reason, why);
