@@ -387,6 +387,23 @@ TEST(TiffEncode, PalettesGreyAlphaAndMetadata) {
       EXPECT_TRUE(MatchesRef(c.img, ref, true));
     }
   }
+  // Fax compressions store min-is-white whichever way round the two
+  // colours are: the bits are inverted for black on white.
+  for (Case& c : cases) {
+    if (c.bpp != 1 || c.img.GetPalette()[0].green % 255 != 0) continue;  // black and white only
+    for (uint32_t comp : {2u, 3u, 4u}) {
+      SCOPED_TRACE(std::string(c.name) + " fax " + std::to_string(comp));
+      c.img.SetCodecOption(comp, FORMAT_TIF);
+      std::string path = dir / (std::string(c.name) + "fax" + std::to_string(comp) + ".tif");
+      ASSERT_TRUE(c.img.Save(path, FORMAT_TIF)) << c.img.GetLastError();
+      EXPECT_TRUE(Has(TiffInfo(path), "min-is-white")) << TiffInfo(path);
+      RefImage ref;
+      ASSERT_TRUE(LoadWithImageMagick(path, ref, 0, "", 16));
+      EXPECT_TRUE(MatchesRef(c.img, ref, true));
+      EXPECT_TRUE(SameColours(LoadOk(path), c.img, true));
+    }
+  }
+
   // Grey JPEG from a grey palette; a colour palette becomes YCbCr.
   CImage grey = MakePatternImage(64, 48, 8, true);
   grey.SetCodecOption(7, FORMAT_TIF);
