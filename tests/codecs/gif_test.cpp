@@ -453,10 +453,12 @@ TEST(GifWrite, ThreeModesEveryDepth) {
     EXPECT_LT(sizes[2], sizes[1]) << bpp;
     EXPECT_GT(sizes[1], size_t(301) * 97 * (std::max(2, bpp) + 1) / 8) << bpp;
   }
-  // One colour over 360,000 pixels but for a few dots: runs as long as the
-  // code table allows, again and again after each clear.
+  // Thirty bands of 12,000 pixels of one index, and a few dots: runs far
+  // longer than the table's entries, which fill it and start it over.
   CImage solid;
   ASSERT_TRUE(solid.Create(1200, 300, 8));
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 1200; ++x) solid.SetPixelIndex(x, y, uint8_t(y / 10 * 7));
   for (int x = 0; x < 1200; x += 397) solid.SetPixelIndex(x, 150, 9);
   for (uint32_t mode : {0u, 2u}) {
     SCOPED_TRACE("solid, mode " + std::to_string(mode));
@@ -469,6 +471,7 @@ TEST(GifWrite, ThreeModesEveryDepth) {
     StreamReport rep = DecodeFirstStream(ReadFileBytes(path));
     ASSERT_TRUE(rep.ok) << rep.error;
     EXPECT_EQ(rep.pixels.size(), size_t(1200) * 300);
+    EXPECT_GT(rep.clears, 1);
   }
 }
 
