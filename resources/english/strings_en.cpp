@@ -49,7 +49,7 @@ const Entry kEnglish[] = {
     {IDS_RESULTS_CAPTION, "Conversion results"},
     {IDS_BATCH_USAGE,
      "Usage: lumaro --convert [--settings FILE] [--set SECTION.KEY=VALUE]... "
-     "[--output DIR] [--format NAME] [--quiet]\n"
+     "[--output DIR] [--format NAME] [--quiet] [--overwrite-sources]\n"
      "                      [--jobs N] [--shard I/N|auto|auto/N] [--skip-existing] "
      "[--report FILE] [--] PATH...\n"
      "       lumaro --split FILE FOLDER\n"

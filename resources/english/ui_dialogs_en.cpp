@@ -122,6 +122,12 @@ const TextPair kTexts[] = {
      "GIF (*.gif)|*.gif|TIFF (*.tif;*.tiff)|*.tif;*.tiff|ICO, CUR (*.ico;*.cur)|"
      "*.ico;*.cur |All Files (*.*)|*.*||"},
     {"Файл не найден", "File not found"},
+
+    // Conversion.
+    {"Выходные файлы заменят исходные файлы, из которых они сделаны, а резервные копии "
+     "не создаются.\nИсходные файлы будут потеряны. Заменить их?",
+     "The output files would replace the source files they are made from, and backups are "
+     "off.\nThe source files would be lost. Replace them?"},
 };
 
 TextTableRegistrar reg(kTexts, std::size(kTexts));

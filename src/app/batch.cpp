@@ -1,7 +1,7 @@
 // Batch mode: the conversion job without any window.
 //
 //   lumaro --convert [--settings FILE] [--set SECTION.KEY=VALUE]...
-//                    [--output DIR] [--format NAME] [--quiet]
+//                    [--output DIR] [--format NAME] [--quiet] [--overwrite-sources]
 //                    [--shard I/N|auto|auto/N] [--skip-existing] [--report FILE]
 //                    [--jobs N] PATH...
 //
@@ -96,6 +96,10 @@ class CBatchHost : public IConversionHost {
 
   void ConversionDone() override {}
 
+  // Replacing a source file without a backup needs --overwrite-sources.
+  bool AllowReplacingSources() override { return overwriteSources; }
+  bool overwriteSources = false;
+
   // Shown with --quiet too: errors are what a quiet run still tells.
   void FileFailed(const std::string& path, const std::string& reason) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -147,6 +151,7 @@ struct BatchArgs {
   bool outputGiven = false;
   std::string format;
   bool quiet = false;
+  bool overwriteSources = false;
   std::vector<std::string> paths;
 };
 
@@ -481,6 +486,8 @@ int RunBatchConvert(int argc, char** argv, int first) {
     } else if (!optionsEnded &&
                (scaleTaken = TakeScaleOption(argc, argv, i, scale)) != OptionTaken::No) {
       if (scaleTaken == OptionTaken::MissingValue) return Usage(Text("после %s нужно значение", a));
+    } else if (!optionsEnded && a == "--overwrite-sources") {
+      args.overwriteSources = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-' && !fs::exists(a)) {
       return Usage(Text("неизвестный параметр %s", a));
     } else {
@@ -527,6 +534,8 @@ int RunBatchConvert(int argc, char** argv, int first) {
   }
 
   CBatchHost host(args.quiet);
+  host.overwriteSources = args.overwriteSources;
+  job.missingEntriesFail = true;  // a path that does not exist is a failure
   std::thread worker;
   JobStartResult started =
       StartConversion(job, settings, entries, host, app.Filters(), worker);

@@ -64,6 +64,12 @@ class IConversionHost {
   // 0 when there is no window (batch mode).
   virtual uint32_t MainWindowId() const { return 0; }
 
+  // Asked once per job, before the first output that would replace the very
+  // file it was made from while backups are off: true lets such outputs
+  // replace their sources. The default asks with a Yes/No message box whose
+  // default button is No.
+  virtual bool AllowReplacingSources();
+
   // A file failed to load or to be written, with the reason (batch mode
   // prints it; the desktop program only counts it).
   virtual void FileFailed(const std::string& path, const std::string& reason) {

@@ -86,12 +86,16 @@ int ComparePathsNoCase(const std::string& a, const std::string& b) {
 }
 
 std::vector<std::string> CollectJobFiles(const std::vector<std::string>& entries,
-                                         bool includingSubfolders) {
+                                         bool includingSubfolders, bool keepMissing) {
   std::vector<std::string> files;
   for (const std::string& entry : entries) {
     std::error_code ec;
     fs::file_status status = fs::status(entry, ec);
-    if (ec || !fs::exists(status)) continue;  // no longer valid: left out silently
+    if (ec || !fs::exists(status)) {
+      // No longer valid: left out silently, or kept for the worker to count.
+      if (keepMissing) files.push_back(entry);
+      continue;
+    }
     if (fs::is_directory(status)) {
       std::set<std::pair<dev_t, ino_t>> seen;
       CollectFolder(fs::path(entry), includingSubfolders, seen, files);
@@ -145,7 +149,8 @@ JobStartResult StartConversion(CConversionJob& job, CSettings& settings,
   }
 
   job.writtenList.clear();
-  job.fileList = CollectJobFiles(entries, settings.IncludingSubfolders != 0);
+  job.fileList =
+      CollectJobFiles(entries, settings.IncludingSubfolders != 0, job.missingEntriesFail);
   job.settings = &settings;
   job.abortEvent = &abort;
   job.doneEvent = &done;

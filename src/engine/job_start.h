@@ -15,9 +15,10 @@ class IConversionHost;
 // is, a folder's supported files (with its subfolders when asked), entries
 // that no longer exist left out; then sorted by full path without regard
 // to case. Symbolic links to folders are followed once: a link leading back
-// up the tree is not entered again.
+// up the tree is not entered again. With keepMissing, entries that do not
+// exist are kept as files (the worker counts them as failures).
 std::vector<std::string> CollectJobFiles(const std::vector<std::string>& entries,
-                                         bool includingSubfolders);
+                                         bool includingSubfolders, bool keepMissing = false);
 
 // Compares two paths without regard to case (Latin and Cyrillic letters).
 int ComparePathsNoCase(const std::string& a, const std::string& b);

@@ -14,7 +14,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -136,11 +138,42 @@ CImage::DecodeSizeHint ShrinkOnLoadHint(const ResizeOptions& resize, int rotatio
   };
 }
 
+// A source must be a regular file (or a link to one) before anything opens
+// it: opening a FIFO would block the job forever, and a device may never end.
+bool CheckSource(FileTask& task) {
+  struct stat st {};
+  if (::stat(task.source.c_str(), &st) != 0) {
+    task.error = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    task.error = "not a regular file";
+  } else {
+    return true;
+  }
+  task.outcome = FileTask::Outcome::LoadFailed;
+  return false;
+}
+
+// A failure for lack of memory, which may pass when no other file is in
+// flight.
+bool FailedForMemory(const FileTask& task) {
+  const std::string& error =
+      task.outcome == FileTask::Outcome::LoadFailed ? task.error : task.encoded.error;
+  return error.find("out of memory") != std::string::npos;
+}
+
+// True when path names the same file (device and inode) as source.
+bool SameFile(const std::string& source, const std::string& path) {
+  struct stat a {}, b {};
+  return ::stat(source.c_str(), &a) == 0 && ::stat(path.c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // The picture steps of one file, from metadata to the encoded bytes.
 // Orientation here is the non-interactive one (carried values).
 void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& image,
                     FileTask& task) {
   const Clock::time_point start = Clock::now();
+  if (!CheckSource(task)) return;
   task.items.clear();
   task.itemCount = ctx.readProperties ? ctx.stages.ReadProperties(task.source, task.items) : 0;
   image.SetFrame(0);
@@ -438,6 +471,7 @@ int ConversionThreadProc(CConversionJob* job) {
     ++named;
   };
 
+  int replaceSources = -1;  // not asked yet
   bool aborted = false;
   for (size_t i = 0; i < m && !aborted; ++i) {
     char caption[600];
@@ -452,7 +486,7 @@ int ConversionThreadProc(CConversionJob* job) {
       if (!task.done) lookahead->Wait(&task);
     } else if (!task.done && s.Interactive == 0) {
       ProcessPicture(ctx, carried, image, task);
-    } else if (!task.done) {
+    } else if (!task.done && CheckSource(task)) {
       // Interactive: load here, ask, then finish the picture on this thread.
       task.itemCount = ctx.readProperties ? stages.ReadProperties(task.source, task.items) : 0;
       image.SetFrame(0);
@@ -520,6 +554,32 @@ int ConversionThreadProc(CConversionJob* job) {
       if (at != std::string::npos) text.replace(at, 2, task.watermarkProblem);
       host->MessageBox(text, LoadResString(IDS_APP_NAME), MB_OK | MB_ICONEXCLAMATION);
     }
+
+    // Two large pictures decoded at once may not fit where each fits alone:
+    // such a file is tried once more with nothing else in flight.
+    if (lookahead && FailedForMemory(task)) {
+      for (size_t j = i + 1; j < named; ++j) lookahead->Wait(&tasks[j]);
+      FileTask retry;
+      retry.index = task.index;
+      retry.source = task.source;
+      retry.outputBase = task.outputBase;
+      task = std::move(retry);
+      ProcessPicture(ctx, carried, image, task);
+      image.Destroy();
+    }
+
+    // An output that would replace the very file it is made from destroys
+    // the user's original unless a backup keeps it: the host is asked once.
+    if (task.outcome == FileTask::Outcome::Encoded && task.encoded.write &&
+        task.encoded.result == 0 && s.Backup == 0 &&
+        SameFile(task.source, task.outputBase + task.encoded.extension)) {
+      if (replaceSources < 0) replaceSources = host->AllowReplacingSources() ? 1 : 0;
+      if (replaceSources == 0) {
+        task.outcome = FileTask::Outcome::LoadFailed;
+        task.error = "the output would replace its own source file and backups are off";
+      }
+    }
+
     FileResult result;
     switch (task.outcome) {
       case FileTask::Outcome::Skipped:

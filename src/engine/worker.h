@@ -52,6 +52,10 @@ struct CConversionJob {
   unsigned threads = 0;
   // Called on the worker thread for every file of the part, in order.
   std::function<void(const FileResult&)> onFileFinished;
+  // Batch mode: a path of the list that does not exist is kept in the file
+  // list and counted as a failure with its reason (the window's list leaves
+  // out entries that are no longer valid).
+  bool missingEntriesFail = false;
 };
 
 // Job counters, process-wide, written only by the worker.

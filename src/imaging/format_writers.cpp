@@ -13,6 +13,7 @@
 #include "engine/host.h"
 #include "imaging/image.h"
 #include "imaging/metadata.h"
+#include "imaging/metadata_ext.h"
 #include "imaging/output_format.h"
 #include "imaging/quantizer.h"
 #include "output/output_names.h"
@@ -56,17 +57,20 @@ uint8_t COutputFormat::Write(EncodedOutput& out, std::string& outputBase,
     return out.result;
   }
   const CSettings& s = GetSettings();
+  // The metadata goes into the encoded bytes, so that the output is written
+  // once, complete (a second rewrite of the file on disk could replace what
+  // another job has put there meanwhile); a failure leaves the bytes as
+  // they were.
+  if (out.metadata && (s.KeepExisting != 0 || s.UseUserComment != 0) && s.GdiplusAvailable != 0)
+    AddMetadata(out.data, items, propertyCount, MetadataOptionsFromSettings());
   const std::string base = outputBase;
   std::string reason;
-  if (!PrepareOutputFile(outputBase, out.extension, s.Backup != 0, &reason) ||
-      !WriteFileReplacing(outputBase, out.data, reason)) {
+  if (!WriteOutputFile(outputBase, out.extension, s.Backup != 0, out.data, reason)) {
     outputBase = base;
     if (error) *error = reason;
     ShowCannotCreate(base);
     return 1;
   }
-  if (out.metadata && (s.KeepExisting != 0 || s.UseUserComment != 0) && s.GdiplusAvailable != 0)
-    WriteMetadata(outputBase, items, propertyCount);
   return 0;
 }
 

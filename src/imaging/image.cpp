@@ -3,7 +3,6 @@
 #include "imaging/image.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "imaging/codecs/codec.h"
@@ -31,48 +31,6 @@ std::string LowerExtension(const std::string& path) {
   return ext;
 }
 
-// A read-only view of a whole file; mapped when possible.
-class FileView {
- public:
-  explicit FileView(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-      error_ = std::strerror(errno);
-      return;
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      error_ = "not a regular file";
-      return;
-    }
-    size_ = size_t(st.st_size);
-    if (size_ == 0) {
-      error_ = "the file is empty";
-      return;
-    }
-    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (p == MAP_FAILED) {
-      error_ = std::strerror(errno);
-      return;
-    }
-    data_ = static_cast<const uint8_t*>(p);
-  }
-  ~FileView() {
-    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileView(const FileView&) = delete;
-  FileView& operator=(const FileView&) = delete;
-  const uint8_t* data() const { return data_; }
-  size_t size() const { return size_; }
-  const std::string& error() const { return error_; }
-
- private:
-  int fd_ = -1;
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  std::string error_;
-};
 }  // namespace
 
 CImage::CImage() = default;
@@ -208,10 +166,57 @@ bool CImage::Transfer(CImage& dst) {
 
 // ---- files ----------------------------------------------------------------
 
+// The file is read, not mapped: a mapped file that another program shortens
+// while it is decoded would kill the process with SIGBUS, while a copy cannot
+// change under the decoder. The price is one copy of the file in memory
+// during the decode. Only regular files are read, and the file is opened
+// without blocking, so a FIFO or a device that carries an image's name is
+// refused at once.
+bool imaging_detail::ReadWholeFile(const std::string& path, std::vector<uint8_t>& data,
+                                   std::string& error) {
+  data.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+  } else if (st.st_size == 0) {
+    error = "the file is empty";
+  } else {
+    try {
+      data.resize(size_t(st.st_size));
+      size_t done = 0;
+      while (done < data.size()) {
+        ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          error = n < 0 ? std::strerror(errno) : "the file became shorter while it was read";
+          break;
+        }
+        done += size_t(n);
+      }
+      if (done == data.size()) error.clear();
+    } catch (const std::exception&) {
+      error = "out of memory";
+    }
+  }
+  ::close(fd);
+  if (!error.empty() || data.empty()) {
+    if (error.empty()) error = "cannot read the file";
+    data = std::vector<uint8_t>();
+    return false;
+  }
+  return true;
+}
+
 bool CImage::Load(const std::string& path, int format) {
-  FileView file(path);
-  if (!file.data()) {
-    SetLastError(path + ": " + file.error());
+  std::vector<uint8_t> file;
+  std::string error;
+  if (!imaging_detail::ReadWholeFile(path, file, error)) {
+    SetLastError(path + ": " + error);
     return false;
   }
   return Decode(file.data(), file.size(), format, path);

@@ -4,11 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "imaging/image.h"
 
 namespace imaging_detail {
+
+// Reads a whole regular file into data (see CImage::Load); false with the
+// reason in error.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, std::string& error);
 
 // Palette index of pixel x in a packed row of 1, 4 or 8 bits per pixel.
 inline uint8_t RowIndex(const uint8_t* row, long x, int bpp) {

@@ -130,10 +130,15 @@ PropertyItem ItemFromDatum(const Exiv2::Exifdatum& d) {
   return item;
 }
 
-// Reads the EXIF items of a file; throws on Exiv2 errors.
+bool ReadFile(const std::string& path, std::vector<uint8_t>& data);
+
+// Reads the EXIF items of a file; throws on Exiv2 errors. The file is read
+// into memory first: Exiv2 maps some files (TIFF), and a mapped source that
+// another program shortens meanwhile would end the process with SIGBUS.
 void ReadItems(const std::string& path, PropertyItemList& items) {
-  Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
+  std::vector<uint8_t> file;
+  if (!ReadFile(path, file) || file.empty()) return;
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.data(), long(file.size()));
   if (image.get() == nullptr) return;
   image->readMetadata();
   for (const Exiv2::Exifdatum& d : image->exifData()) {
@@ -185,9 +190,14 @@ std::string Utf16LeToUtf8(const std::vector<uint8_t>& v) {
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& data) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  data.assign(std::istreambuf_iterator<char>(in), {});
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  data.resize(size_t(size));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(data.data()), std::streamsize(size));
+  data.resize(size_t(in.gcount()));  // shorter when the file shrank meanwhile
   return !in.bad();
 }
 
@@ -480,12 +490,10 @@ MetadataWriteOptions MetadataOptionsFromSettings() {
   return o;
 }
 
-bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
-                       const MetadataWriteOptions& options, std::string* reason) {
+bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int count,
+                 const MetadataWriteOptions& options, std::string* reason) {
   if (!EnsureInit()) return Fail(reason, "metadata support is not available");
   if (!options.KeepExisting && !options.UseUserComment) return true;
-  std::vector<uint8_t> file;
-  if (!ReadFile(finalPath, file)) return Fail(reason, "cannot read " + finalPath);
   std::vector<uint8_t> out;
   try {
     bool ok;
@@ -501,6 +509,18 @@ bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* ite
   } catch (...) {
     return Fail(reason, "metadata could not be written");
   }
+  file.swap(out);
+  return true;
+}
+
+bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
+                       const MetadataWriteOptions& options, std::string* reason) {
+  if (!EnsureInit()) return Fail(reason, "metadata support is not available");
+  if (!options.KeepExisting && !options.UseUserComment) return true;
+  std::vector<uint8_t> file;
+  if (!ReadFile(finalPath, file)) return Fail(reason, "cannot read " + finalPath);
+  std::vector<uint8_t> out = file;
+  if (!AddMetadata(out, items, count, options, reason)) return false;
   if (out == file) return true;
   std::string why;
   if (!WriteFileReplacing(finalPath, out, why)) return Fail(reason, why);

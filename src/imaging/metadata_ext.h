@@ -31,6 +31,12 @@ MetadataWriteOptions MetadataOptionsFromSettings();
 bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
                        const MetadataWriteOptions& options, std::string* reason = nullptr);
 
+// The same for an encoded JPEG or PNG file held in memory, before it is
+// written: file is replaced by the rewritten file on true and left as it was
+// on false.
+bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int count,
+                 const MetadataWriteOptions& options, std::string* reason = nullptr);
+
 // The EXIF directory a tag id is written to: "GPSInfo" for the GPS ids
 // (below 0xFE), "Photo" for the tags of the EXIF sub-directory, "Image"
 // (the main directory) for everything else.

@@ -80,12 +80,12 @@ bool ExpandRenamePattern(const std::string& directory, std::string& name,
   return true;
 }
 
-bool CheckOutputName(const std::string& name, std::string& reason) {
+bool CheckOutputName(const std::string& name, std::string& reason, bool extensionFollows) {
   if (name.empty()) {
     reason = "the output file name is empty";
     return false;
   }
-  if (name == "." || name == "..") {
+  if (!extensionFollows && (name == "." || name == "..")) {
     reason = "\"" + name + "\" cannot be used as a file name";
     return false;
   }
@@ -205,7 +205,9 @@ bool COutputNamer::MakeOutputBase(const std::string& sourcePath, std::string& ou
     }
   }
 
-  if (!CheckOutputName(name, reason)) {
+  // The writer appends an extension (the source's own for the keep-format
+  // writer), so a source "..jpg" gives the proper name "..jpg" again.
+  if (!CheckOutputName(name, reason, true)) {
     if (!renamed) reason += " (source " + sourcePath + ")";
     return false;
   }

@@ -28,8 +28,11 @@ bool ExpandRenamePattern(const std::string& directory, std::string& name,
 
 // Checks a name (without extension) before it is used as the last component
 // of an output path: false with a reason for an empty name, ".", "..", a name
-// containing "/" or NUL, or one longer than 255 bytes.
-bool CheckOutputName(const std::string& name, std::string& reason);
+// containing "/" or NUL, or one longer than 255 bytes. When an extension
+// follows (extensionFollows), "." and ".." are allowed: "..jpg" is a proper
+// file name; the writer refuses a final name that is "." or "..".
+bool CheckOutputName(const std::string& name, std::string& reason,
+                     bool extensionFollows = false);
 
 // The supported-extension test over the 23 entries
 // ".bmp;.gif;.jpg;.jpeg;.png;.ico;.tif;.tiff;.tga;.pcx;.wbmp;.wmf;.emf;.j2k;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "engine/host.h"
+#include "imaging/codecs/gif.h"
 #include "imaging/image.h"
 #include "imaging/output_format.h"
 #include "output/safe_write.h"
@@ -96,17 +97,30 @@ bool SplitFrames(const std::string& source, const std::string& folder,
   Busy(callbacks, true);
   CImage frame;
   std::vector<uint8_t> data;
-  for (int i = 0; i < out.frameCount; ++i) {
-    frame.SetFrame(i);
-    // A frame that does not load is skipped: saving the image object now
-    // would write the previous frame again under this frame's name.
-    if (!frame.Load(source, code)) continue;
+  // A frame that does not load is skipped: saving the image object then
+  // would write the previous frame again under this frame's name. The frames
+  // come in one pass where the format allows it (GIF), so that a file of
+  // many frames takes time linear in their number.
+  auto write = [&](const CImage& image, int i) {
     const std::string frameName = SplitFrameName(target, name, i + 1, extension);
     data.clear();
     std::string reason;
-    if (!frame.Encode(data, code) || !WriteFileReplacing(frameName, data, reason)) continue;
+    if (!image.Encode(data, code) || !WriteFileReplacing(frameName, data, reason)) return;
     ++out.written;
     out.files.push_back(frameName);
+  };
+  if (code == FORMAT_GIF) {
+    int i = 0;
+    LoadGifFrames(source, frame, [&](CImage& image) {
+      if (i >= out.frameCount) return false;
+      write(image, i++);
+      return true;
+    });
+  } else {
+    for (int i = 0; i < out.frameCount; ++i) {
+      frame.SetFrame(i);
+      if (frame.Load(source, code)) write(frame, i);
+    }
   }
   Busy(callbacks, false);
 

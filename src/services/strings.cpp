@@ -58,7 +58,7 @@ const Entry kRussian[] = {
     {IDS_RESULTS_CAPTION, "Результаты конвертирования"},
     {IDS_BATCH_USAGE,
      "Использование: lumaro --convert [--settings ФАЙЛ] [--set РАЗДЕЛ.КЛЮЧ=ЗНАЧЕНИЕ]... "
-     "[--output ПАПКА] [--format ИМЯ] [--quiet]\n"
+     "[--output ПАПКА] [--format ИМЯ] [--quiet] [--overwrite-sources]\n"
      "                      [--jobs N] [--shard I/N|auto|auto/N] [--skip-existing] "
      "[--report ФАЙЛ] [--] ПУТЬ...\n"
      "       lumaro --split ФАЙЛ ПАПКА\n"

@@ -98,32 +98,32 @@ CIniStore::CIniStore(const std::string& path) : Path(path) {}
 
 CIniStore::~CIniStore() = default;
 
-bool CIniStore::NamesMatch(const std::string& a, const std::string& b) const {
-  if (a.size() != b.size()) return false;
-  if (!CaseInsensitive) return a == b;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
+std::string CIniStore::LookupKey(const std::string& name) const {
+  if (!CaseInsensitive) return name;
+  std::string key = name;
+  for (char& c : key) c = FoldAscii(c);
+  return key;
 }
 
 int CIniStore::FindSection(const std::string& name) const {
-  for (size_t i = 0; i < SectionNames.size(); ++i)
-    if (NamesMatch(SectionNames[i], name)) return int(i);
-  return -1;
+  auto it = SectionIndex.find(LookupKey(name));
+  return it == SectionIndex.end() ? -1 : it->second;
 }
 
 int CIniStore::FindKey(int section, const std::string& key) const {
   if (section < 0 || size_t(section) >= Sections.size()) return -1;
-  const auto& names = Sections[size_t(section)].KeyNames;
-  for (size_t i = 0; i < names.size(); ++i)
-    if (NamesMatch(names[i], key)) return int(i);
-  return -1;
+  const auto& index = KeyIndex[size_t(section)];
+  auto it = index.find(LookupKey(key));
+  return it == index.end() ? -1 : it->second;
 }
 
 int CIniStore::AddSection(const std::string& name) {
   Sections.emplace_back();
   SectionNames.push_back(name);
-  return int(Sections.size()) - 1;
+  KeyIndex.emplace_back();
+  const int index = int(Sections.size()) - 1;
+  SectionIndex.emplace(LookupKey(name), index);  // keeps the first of a name
+  return index;
 }
 
 std::string CIniStore::GetString(const std::string& section, const std::string& key,
@@ -162,6 +162,7 @@ bool CIniStore::SetString(const std::string& section, const std::string& key,
     if (!create) return false;
     sec.KeyNames.push_back(key);
     sec.Values.push_back(value);
+    KeyIndex[size_t(s)].emplace(LookupKey(key), int(sec.KeyNames.size()) - 1);
     return true;
   }
   sec.Values[size_t(k)] = value;

@@ -34,6 +34,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The runtime's decimal conversion described above, saturating at the int
@@ -111,7 +112,8 @@ class CIniStore {
   const std::string& GetLastError() const { return LastError; }
 
  private:
-  bool NamesMatch(const std::string& a, const std::string& b) const;
+  // A name as lookups see it: A-Z folded to a-z when case does not count.
+  std::string LookupKey(const std::string& name) const;
   bool ReadLines();
   bool WriteFile();
 
@@ -121,4 +123,9 @@ class CIniStore {
   std::vector<std::string> SectionNames;  // parallel to Sections
   std::vector<std::string> HeaderComments;
   std::string LastError;
+  // Lookup indexes, so that reading a file of n keys takes time linear in n:
+  // the first section of each name, and per section the first key of each
+  // name (parallel to Sections).
+  std::unordered_map<std::string, int> SectionIndex;
+  std::vector<std::unordered_map<std::string, int>> KeyIndex;
 };

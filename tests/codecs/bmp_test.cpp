@@ -306,6 +306,23 @@ TEST(BmpRead, ThirtyTwoBitsAlphaRuleAndBitFields) {
   EXPECT_EQ(c.red, 255);
   EXPECT_EQ(c.green, 0);
   EXPECT_EQ(c.blue, 136);
+
+  // 16 bits without bit fields: the default masks are 5-5-5 (bit 15 unused),
+  // as ImageMagick reads them too.
+  const uint16_t words[4] = {0x7C00, 0x03E0, 0x801F, 0x4210};
+  std::vector<uint8_t> px16;
+  for (uint16_t v : words) px16.insert(px16.end(), {uint8_t(v), uint8_t(v >> 8)});
+  bf = MakeBmp(2, 2, 16, 0, {}, px16);
+  ASSERT_TRUE(img.Decode(bf.data(), bf.size(), FORMAT_BMP)) << img.GetLastError();
+  const RGBQuad red = img.GetPixelColor(0, 0), green = img.GetPixelColor(1, 0),
+                blue = img.GetPixelColor(0, 1), mid = img.GetPixelColor(1, 1);
+  EXPECT_TRUE(red.red == 255 && red.green == 0 && red.blue == 0);
+  EXPECT_TRUE(green.red == 0 && green.green == 255 && green.blue == 0);
+  EXPECT_TRUE(blue.red == 0 && blue.green == 0 && blue.blue == 255);
+  EXPECT_TRUE(mid.red == mid.green && mid.green == mid.blue && mid.red > 120 && mid.red < 140);
+  TempDir dir;
+  testing_support::WriteFileBytes(dir / "b16_rgb.bmp", bf.data(), bf.size());
+  ExpectSameAsImageMagick(dir / "b16_rgb.bmp", false, 24);
 }
 
 // Our writer at every depth, read back by us and by ImageMagick.

@@ -453,6 +453,26 @@ TEST(GifWrite, ThreeModesEveryDepth) {
     EXPECT_LT(sizes[2], sizes[1]) << bpp;
     EXPECT_GT(sizes[1], size_t(301) * 97 * (std::max(2, bpp) + 1) / 8) << bpp;
   }
+  // Thirty bands of 12,000 pixels of one index, and a few dots: runs far
+  // longer than the table's entries, which fill it and start it over.
+  CImage solid;
+  ASSERT_TRUE(solid.Create(1200, 300, 8));
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 1200; ++x) solid.SetPixelIndex(x, y, uint8_t(y / 10 * 7));
+  for (int x = 0; x < 1200; x += 397) solid.SetPixelIndex(x, 150, 9);
+  for (uint32_t mode : {0u, 2u}) {
+    SCOPED_TRACE("solid, mode " + std::to_string(mode));
+    solid.SetCodecOption(mode, FORMAT_GIF);
+    std::string path = dir / ("solid" + std::to_string(mode) + ".gif");
+    ASSERT_TRUE(solid.Save(path, FORMAT_GIF)) << solid.GetLastError();
+    RefImage ref;
+    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
+    EXPECT_TRUE(codec_test::MatchesRef(solid, ref));
+    StreamReport rep = DecodeFirstStream(ReadFileBytes(path));
+    ASSERT_TRUE(rep.ok) << rep.error;
+    EXPECT_EQ(rep.pixels.size(), size_t(1200) * 300);
+    EXPECT_GT(rep.clears, 1);
+  }
 }
 
 TEST(GifWrite, TransparencyAndTrueColourInput) {

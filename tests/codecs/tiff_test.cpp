@@ -333,6 +333,13 @@ TEST(TiffEncode, PalettesGreyAlphaAndMetadata) {
     p.SetPaletteColor(1, 10, 20, 200);
     cases.push_back({"pal1c", std::move(p), "palette color", 1, false});
   }
+  {
+    // White for index 0: the photometric sense is inverted.
+    CImage w = MakePatternImage(45, 31, 1);
+    w.SetPaletteColor(0, 255, 255, 255);
+    w.SetPaletteColor(1, 0, 0, 0);
+    cases.push_back({"white1", std::move(w), "min-is-white", 1, false});
+  }
   cases.push_back({"pal4", MakePatternImage(45, 31, 4), "palette color", 4, false});
   cases.push_back({"pal8", MakePatternImage(45, 31, 8), "palette color", 8, false});
   cases.push_back({"grey4", MakePatternImage(45, 31, 4, true), "min-is-black", 4, false});
@@ -380,6 +387,23 @@ TEST(TiffEncode, PalettesGreyAlphaAndMetadata) {
       EXPECT_TRUE(MatchesRef(c.img, ref, true));
     }
   }
+  // Fax compressions store min-is-white whichever way round the two
+  // colours are: the bits are inverted for black on white.
+  for (Case& c : cases) {
+    if (c.bpp != 1 || c.img.GetPalette()[0].green % 255 != 0) continue;  // black and white only
+    for (uint32_t comp : {2u, 3u, 4u}) {
+      SCOPED_TRACE(std::string(c.name) + " fax " + std::to_string(comp));
+      c.img.SetCodecOption(comp, FORMAT_TIF);
+      std::string path = dir / (std::string(c.name) + "fax" + std::to_string(comp) + ".tif");
+      ASSERT_TRUE(c.img.Save(path, FORMAT_TIF)) << c.img.GetLastError();
+      EXPECT_TRUE(Has(TiffInfo(path), "min-is-white")) << TiffInfo(path);
+      RefImage ref;
+      ASSERT_TRUE(LoadWithImageMagick(path, ref, 0, "", 16));
+      EXPECT_TRUE(MatchesRef(c.img, ref, true));
+      EXPECT_TRUE(SameColours(LoadOk(path), c.img, true));
+    }
+  }
+
   // Grey JPEG from a grey palette; a colour palette becomes YCbCr.
   CImage grey = MakePatternImage(64, 48, 8, true);
   grey.SetCodecOption(7, FORMAT_TIF);

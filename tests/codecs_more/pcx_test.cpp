@@ -107,11 +107,22 @@ TEST(Pcx, WritesEightAndTwentyFourBitsReadByNetpbmAndImageMagick) {
   mono.SetPaletteColor(1, 250, 240, 230);
   for (int y = 0; y < 14; ++y)
     for (int x = 0; x < 33; ++x) mono.SetPixelIndex(x, y, (x + y) % 2);
+  // Runs of 62 to 64 and of 300 bytes, and bytes of 0xC0 and above, which
+  // need a run code of their own: the limits of the run-length code.
+  CImage runs;
+  ASSERT_TRUE(runs.Create(301, 5, 8));
+  for (int i = 0; i < 256; ++i) runs.SetPaletteColor(uint8_t(i), uint8_t(i), uint8_t(i / 2), uint8_t(255 - i));
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 301; ++x) {
+      const int run = y == 0 ? 62 : y == 1 ? 63 : y == 2 ? 64 : 301;
+      runs.SetPixelIndex(x, y, uint8_t(y == 4 ? 0xC0 + x % 64 : x < run ? 0xC1 : 7));
+    }
   const struct {
     const char* name;
     const CImage* image;
     int planes;
-  } cases[] = {{"colour", &colour, 3}, {"palette", &palette, 1}, {"mono", &mono, 1}};
+  } cases[] = {{"colour", &colour, 3}, {"palette", &palette, 1}, {"mono", &mono, 1},
+               {"runs", &runs, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string file = dir / (std::string(c.name) + ".pcx");

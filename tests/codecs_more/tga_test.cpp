@@ -141,14 +141,25 @@ TEST(Tga, WritesTrueColourAndAlphaReadByImageMagick) {
   for (int i = 0; i < 16; ++i) palette.SetPaletteColor(uint8_t(i), uint8_t(i * 16), uint8_t(255 - i * 9), 77);
   for (int y = 0; y < 21; ++y)
     for (int x = 0; x < 37; ++x) palette.SetPixelIndex(x, y, uint8_t((x / 3 + y) % 16));
+  // Runs and raw stretches of 127, 128, 129 and 300 pixels: packets at
+  // their longest and the split after them.
+  CImage wide;
+  ASSERT_TRUE(wide.Create(300, 6, 24));
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 300; ++x) {
+      const int stretch = y == 0 ? 127 : y == 1 ? 128 : y == 2 ? 129 : 300;
+      const bool raw = y >= 3 && y != 4;
+      const uint8_t v = raw ? uint8_t(x * 37 + y) : uint8_t(x < stretch ? 40 : 200);
+      wide.SetPixelColor(x, y, RGBQuad{v, uint8_t(raw ? x : 9), uint8_t(y * 30), 0});
+    }
   const struct {
     const char* name;
     const CImage* image;
     uint32_t option;
     int bits;
   } cases[] = {
-      {"colour", &colour, 0, 24}, {"colour-rle", &colour, 1, 24}, {"alpha", &alpha, 0, 32},
-      {"alpha-rle", &alpha, 1, 32}, {"palette", &palette, 1, 24},
+      {"colour", &colour, 0, 24},     {"colour-rle", &colour, 1, 24}, {"alpha", &alpha, 0, 32},
+      {"alpha-rle", &alpha, 1, 32},   {"palette", &palette, 1, 24},   {"wide-rle", &wide, 1, 24},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

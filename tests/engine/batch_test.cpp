@@ -1,5 +1,6 @@
 // Batch mode as a user runs it: the lumaro program on temporary trees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/mount.h>
 
 #include <chrono>
@@ -39,7 +40,8 @@ Result Lumaro(const TempDir& tmp, const std::string& args) {
   std::string settings = tmp / "settings.ini";
   if (!fs::exists(settings)) testing_support::WriteFileText(settings, "[General]\n");
   int status = -1;
-  std::string out = RunOutput(Quote(Program()) + " --convert --settings " + Quote(settings) +
+  // A hang ends after two minutes (exit status 124) instead of stalling the suite.
+  std::string out = RunOutput("timeout 120 " + Quote(Program()) + " --convert --settings " + Quote(settings) +
                                   " " + args + " 2>&1",
                               &status);
   return {status, out};
@@ -74,6 +76,12 @@ TEST(Batch, FailuresGiveExitCodeOneAndUsageErrorsTwo) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Преобразовано 1 файлов, ошибок 1, пропущено 0"), std::string::npos);
   EXPECT_NE(r.out.find("bad.png"), std::string::npos) << "the failed file is named, quiet or not";
+
+  // A path that does not exist is a failure with its reason, also alone.
+  r = Lumaro(tmp, "--output " + Quote(tmp / "out") + " " + Quote(tmp / "in/nosuch.png"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("nosuch.png: No such file or directory"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Преобразовано 0 файлов, ошибок 1, пропущено 0"), std::string::npos);
 
   fs::remove_all(tmp / "out");
   const std::string in = " " + Quote(tmp / "in");
@@ -139,6 +147,44 @@ TEST(Batch, EmptySettingsFileMeansTheDefaults) {
   EXPECT_EQ(status, 2);
 }
 
+TEST(Batch, SourcesAreReplacedOnlyWithBackupOrWhenAskedTo) {
+  TempDir tmp;
+  MakePicture(tmp / "in/p.png", 12, 12);
+  const auto original = testing_support::ReadFileBytes(tmp / "in/p.png");
+  const std::string same = "--format keep --output " + Quote(tmp / "in") + " ";
+  Result r = Lumaro(tmp, same + "--set General.Backup=0 " + Quote(tmp / "in/p.png"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("replace its own source"), std::string::npos) << r.out;
+  EXPECT_EQ(testing_support::ReadFileBytes(tmp / "in/p.png"), original);
+
+  r = Lumaro(tmp, same + "--set General.Backup=1 " + Quote(tmp / "in/p.png"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(testing_support::ReadFileBytes(tmp / "in/p.bak"), original);
+
+  fs::remove(tmp / "in/p.bak");
+  r = Lumaro(tmp, same + "--set General.Backup=0 --overwrite-sources " + Quote(tmp / "in/p.png"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_FALSE(fs::exists(tmp / "in/p.bak"));
+}
+
+TEST(Batch, PipesAndKilledJobsNeitherHangNorLeaveTemporaries) {
+  TempDir tmp;
+  for (int i = 0; i < 40; ++i) MakePicture(tmp / ("in/f" + std::to_string(i) + ".png"), 300, 300);
+  ASSERT_EQ(mkfifo((tmp / "in/x.jpg").c_str(), 0644), 0);
+  // A job killed at some point, then a complete one over the same folder.
+  std::string command = Quote(Program()) + " --convert --quiet --settings " +
+                        Quote(tmp / "settings.ini") + " --output " + Quote(tmp / "out") + " " +
+                        Quote(tmp / "in");
+  testing_support::WriteFileText(tmp / "settings.ini", "[General]\n");
+  testing_support::Run("(" + command + " >/dev/null 2>&1 & sleep 0.5; kill -9 $!) 2>/dev/null");
+  Result r = Lumaro(tmp, "--output " + Quote(tmp / "out") + " " + Quote(tmp / "in"));
+  EXPECT_EQ(r.status, 1) << r.out;  // the FIFO fails, the rest converts
+  EXPECT_NE(r.out.find("x.jpg: not a regular file"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Преобразовано 40 файлов, ошибок 1"), std::string::npos) << r.out;
+  for (const auto& entry : fs::directory_iterator(tmp / "out"))
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+}
+
 TEST(Batch, EnglishLibraryGivesEnglishTexts) {
   TempDir tmp;
   MakePicture(tmp / "in/a.png", 10, 10);
@@ -174,10 +220,10 @@ TEST(Batch, FullOutputFolderGivesMessage124AndLosesNothing) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Не удалось создать файл " + (tmp / "full/big")), std::string::npos) << r.out;
   EXPECT_EQ(previous, "previous output");
-  // The old output is intact (its backup copy beside it); no temporary file
-  // is left.
+  // The old output is intact; the new content did not fit, so nothing was
+  // replaced and no backup was needed. No temporary file is left.
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"big.bak", "big.bmp"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"big.bmp"}));
 }
 
 // Every file under root with its bytes, by path relative to root. Temporary

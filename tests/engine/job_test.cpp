@@ -1,6 +1,8 @@
 // Whole conversion jobs in-process over temporary trees, driven through the
 // job start and the worker with a recording host.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <mutex>
@@ -13,6 +15,7 @@
 #include "imaging/image.h"
 #include "imaging/metadata.h"
 #include "settings/settings.h"
+#include "finishes_within.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -225,6 +228,62 @@ TEST_F(JobTest, BackupsOverTwoRunsAndBesideTheSource) {
   ASSERT_EQ(Run({(src / "p.bmp").string()}), JobStartResult::Started);
   // The second PNG run moved the first PNG to p.bak.
   EXPECT_EQ(testing_support::ReadFileBytes((src / "p.bak").string()), first);
+}
+
+TEST_F(JobTest, SourceReplacedByItsOwnOutputOnlyWithBackupOrConsent) {
+  CSettings& s = GetSettings();
+  s.OutputFolder = src.string() + "/";
+  s.OutputFormat = 5;  // keep the format: p.png would become p.png again
+  s.Backup = 0;
+  MakePicture((src / "p.png").string(), 6, 6, FORMAT_PNG);
+  MakePicture((src / "q.png").string(), 6, 6, FORMAT_PNG);
+  const auto original = testing_support::ReadFileBytes((src / "p.png").string());
+  // The window's question has No as its default; answered No, both files
+  // fail and the sources stay, and it is asked only once.
+  host.answer = IDNO;
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(Summary(), "Преобразовано 0 файлов, ошибок 2, пропущено 0");
+  ASSERT_EQ(host.messages.size(), 2u);
+  EXPECT_EQ(host.messages[0].style, unsigned(MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2));
+  EXPECT_EQ(testing_support::ReadFileBytes((src / "p.png").string()), original);
+
+  host.messages.clear();
+  host.answer = IDYES;
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(Summary(), "Преобразовано 2 файлов, ошибок 0, пропущено 0");
+  EXPECT_FALSE(fs::exists(src / "p.bak"));
+
+  // With backups on nothing is asked: the source is kept as the backup.
+  host.messages.clear();
+  host.answer = IDNO;
+  s.Backup = 1;
+  const auto before = testing_support::ReadFileBytes((src / "q.png").string());
+  ASSERT_EQ(Run({(src / "q.png").string()}), JobStartResult::Started);
+  EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 0, пропущено 0");
+  EXPECT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(testing_support::ReadFileBytes((src / "q.bak").string()), before);
+}
+
+TEST_F(JobTest, PipesAndFilesChangingUnderTheJobFailAlone) {
+  MakePicture((src / "good.png").string(), 8, 8, FORMAT_PNG);
+  ASSERT_EQ(mkfifo((src / "x.jpg").c_str(), 0644), 0);
+  EXPECT_TRUE(testing_support::FinishesWithin(60, [&] {
+    return Run({src.string()}) == JobStartResult::Started &&
+           Summary() == "Преобразовано 1 файлов, ошибок 1, пропущено 0";
+  }));
+
+  // A source cut short while it is decoded (here from the decoder's size
+  // hint, in the middle of the decode) is the decoder's business alone.
+  const std::string big = (src / "big.jpg").string();
+  MakePicture(big, 1200, 900, FORMAT_JPG);
+  EXPECT_TRUE(testing_support::FinishesWithin(60, [&] {
+    CImage image;
+    image.SetDecodeSizeHint([&](int, int, int&, int&) {
+      if (truncate(big.c_str(), 100) != 0) std::abort();
+    });
+    image.Load(big, FORMAT_UNKNOWN);
+    return true;
+  }));
 }
 
 TEST_F(JobTest, AnsweringNoToAQuestionStartsNothing) {

@@ -68,6 +68,10 @@ TEST(CheckOutputName, RefusesUnusableNames) {
   for (int i = 0; i < 128; ++i) cyrillic += "Я";
   EXPECT_FALSE(CheckOutputName(cyrillic, reason));
   EXPECT_NE(reason.find("255"), std::string::npos);
+  // With an extension to follow, "." and ".." make proper names ("..jpg").
+  EXPECT_TRUE(CheckOutputName(".", reason, true));
+  EXPECT_TRUE(CheckOutputName("..", reason, true));
+  EXPECT_FALSE(CheckOutputName("", reason, true));
 }
 
 TEST(IsSupportedExtension, WholeEntriesInAnyCase) {
@@ -160,6 +164,8 @@ TEST(COutputNamer, KeptStructureRebuildsTheSourcePath) {
   // ".." in a source path cannot lead out of the output folder.
   EXPECT_EQ(Base(namer, "/../../etc/./x/../b.jpg"), tmp / "Out/etc/b");
   EXPECT_EQ(Base(namer, "/МОЯ ПАПКА/-d/c.jpg"), tmp / "Out/МОЯ ПАПКА/-d/c");
+  // A source named "..jpg" keeps its name.
+  EXPECT_EQ(Base(namer, "/Photos/..jpg"), tmp / "Out/Photos/.");
   EXPECT_TRUE(std::filesystem::is_directory(tmp / "Out/МОЯ ПАПКА/-d"));
 
   // The structure is kept only when subfolders are included as well.

@@ -1,11 +1,16 @@
 #include "output/safe_write.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
+#include "finishes_within.h"
 #include "test_support.h"
 
 namespace {
@@ -134,6 +139,80 @@ TEST(PrepareOutputFile, FailureLeavesBaseAndFilesAlone) {
   EXPECT_EQ(Listing(tmp.str()), (std::vector<std::string>{"d.bak", "d.jpg"}));
 }
 
+TEST(PrepareOutputFile, LinksDevicesAndPipesAreNeverReadThrough) {
+  TempDir tmp;
+  const std::string base = tmp / "a";
+  std::string reason;
+  auto write = [&](bool backup, const std::string& content) {
+    std::string path = base;
+    std::vector<uint8_t> data(content.begin(), content.end());
+    return WriteOutputFile(path, ".jpg", backup, data, reason);
+  };
+  // A link to a device: never read (it would fill the disk).
+  fs::create_symlink("/dev/zero", base + ".jpg");
+  // A link is backed up as the link (written in a child that must not hang).
+  EXPECT_TRUE(testing_support::FinishesWithin(20, [&] { return write(true, "new"); }));
+  EXPECT_EQ(fs::read_symlink(base + ".bak"), "/dev/zero");
+  EXPECT_EQ(ReadFileText(base + ".jpg"), "new");
+  EXPECT_FALSE(fs::is_symlink(base + ".jpg"));
+
+  // A link to a file outside the folder: its content never reaches a.bak,
+  // and the file itself is left alone (also its mode, backups off).
+  TempDir outside;
+  WriteFileText(outside / "secret", "private");
+  ASSERT_EQ(chmod((outside / "secret").c_str(), 0400), 0);
+  fs::remove(base + ".jpg");
+  fs::create_symlink(outside / "secret", base + ".jpg");
+  ASSERT_TRUE(write(true, "second")) << reason;
+  EXPECT_EQ(fs::read_symlink(base + ".bak"), outside / "secret");
+  EXPECT_EQ(ReadFileText(outside / "secret"), "private");
+  fs::remove(base + ".jpg");
+  fs::create_symlink(outside / "secret", base + ".jpg");
+  ASSERT_TRUE(write(false, "third")) << reason;
+  EXPECT_EQ(ReadFileText(base + ".jpg"), "third");
+  struct stat st {};
+  ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0400u);
+
+  // A FIFO in the way: refused with backups on (never opened), replaced
+  // with backups off.
+  fs::remove(base + ".jpg");
+  ASSERT_EQ(mkfifo((base + ".jpg").c_str(), 0644), 0);
+  EXPECT_TRUE(testing_support::FinishesWithin(20, [&] { return !write(true, "x"); }));
+  EXPECT_FALSE(write(true, "x"));
+  EXPECT_NE(reason.find("not a regular file"), std::string::npos) << reason;
+  EXPECT_TRUE(fs::is_fifo(base + ".jpg"));
+  ASSERT_TRUE(write(false, "fourth")) << reason;
+  EXPECT_EQ(ReadFileText(base + ".jpg"), "fourth");
+  EXPECT_EQ(Listing(tmp.str()), (std::vector<std::string>{"a.bak", "a.jpg"}));
+
+  // An output named "." is no file.
+  std::string dot = tmp / "", why;
+  EXPECT_FALSE(PrepareOutputFile(dot, ".", true, &why));
+}
+
+TEST(WriteOutputFile, TwoJobsInOneFolderNeverReplaceWithoutBackup) {
+  TempDir tmp;
+  // Two writers put the same 200 names into an empty folder at once: the
+  // second output of every name must find the first and back it up.
+  auto job = [&](char who) {
+    for (int i = 0; i < 200; ++i) {
+      std::string path = tmp / ("n" + std::to_string(i)), reason;
+      std::vector<uint8_t> data{uint8_t(who), uint8_t(i)};
+      EXPECT_TRUE(WriteOutputFile(path, ".jpg", true, data, reason)) << reason;
+    }
+  };
+  std::thread a(job, 'a'), b(job, 'b');
+  a.join();
+  b.join();
+  for (int i = 0; i < 200; ++i) {
+    const std::string base = tmp / ("n" + std::to_string(i));
+    ASSERT_TRUE(FileExists(base + ".bak")) << base;
+    EXPECT_NE(ReadFileText(base + ".bak"), ReadFileText(base + ".jpg")) << base;
+  }
+  EXPECT_EQ(Listing(tmp.str()).size(), 400u);
+}
+
 TEST(CreateDirectoryTree, CreatesMissingLevels) {
   TempDir tmp;
   EXPECT_TRUE(CreateDirectoryTree(""));
@@ -165,18 +244,25 @@ TEST(WriteFileReplacing, WritesThroughATemporary) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
   ASSERT_TRUE(WriteFileReplacing(target, data, reason)) << reason;
   EXPECT_EQ(testing_support::ReadFileBytes(target), data);
-  // A leftover temporary of an earlier run does not stop the write and is
-  // not touched.
+  // The temporary that a killed job left behind is removed; one that a
+  // running job holds (locked) is not touched.
   WriteFileText(target + ".tmp", "stale");
   ASSERT_TRUE(WriteFileReplacing(target, std::vector<uint8_t>{1, 2, 3}, reason)) << reason;
   EXPECT_EQ(testing_support::ReadFileBytes(target), (std::vector<uint8_t>{1, 2, 3}));
-  EXPECT_EQ(ReadFileText(target + ".tmp"), "stale");
+  EXPECT_EQ(Listing(tmp.str()), (std::vector<std::string>{"out.png"}));
+  WriteFileText(target + ".tmp", "in use");
+  int held = open((target + ".tmp").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  ASSERT_TRUE(WriteFileReplacing(target, std::vector<uint8_t>{4}, reason)) << reason;
+  close(held);
+  EXPECT_EQ(ReadFileText(target + ".tmp"), "in use");
   EXPECT_EQ(Listing(tmp.str()), (std::vector<std::string>{"out.png", "out.png.tmp"}));
+  fs::remove(target + ".tmp");
   // Names near the length limit get a shorter temporary.
   const std::string longName = tmp / (std::string(251, 'n') + ".jpg");
   ASSERT_TRUE(WriteFileReplacing(longName, std::vector<uint8_t>{9}, reason)) << reason;
   EXPECT_EQ(testing_support::ReadFileBytes(longName), std::vector<uint8_t>{9});
-  EXPECT_EQ(Listing(tmp.str()).size(), 3u);
+  EXPECT_EQ(Listing(tmp.str()).size(), 2u);
 }
 
 TEST(WriteFileReplacing, FailuresKeepTheOldFile) {

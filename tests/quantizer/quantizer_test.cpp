@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "codecs/codec_test_util.h"
+#include "imaging/output_format.h"
+#include "test_support.h"
 
 namespace {
 
@@ -345,6 +351,42 @@ TEST(COctreeQuantizer, ReadsTheImagesOwnBitmap) {
   ASSERT_TRUE(q4.ProcessImage(indexed.GetDIB()));
   auto t4 = Palette(q4);
   EXPECT_EQ(t4[0], Q(2, 40, 6));  // one of five pixels, the others black
+}
+
+TEST(COctreeQuantizer, GifWriterPaletteReadBackByImageMagick) {
+  // Reds, oranges and greens but no blue: a palette built from the pixels
+  // with red and blue exchanged would show blues.
+  CImage image;
+  ASSERT_TRUE(image.Create(40, 30, 24));
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x)
+      image.SetPixelColor(x, y, x < 20 ? Q(uint8_t(200 + y), uint8_t(x * 4), 10)
+                                       : Q(20, uint8_t(150 + y * 3), uint8_t(x)));
+  for (int limit : {8, 256}) {
+    SCOPED_TRACE(limit);
+    CFormatGIF gif;
+    gif.PaletteType = 1;  // adaptive
+    gif.PaletteLimitColors = limit;
+    gif.PaletteErrorDiffusion = 0;
+    CImage copy(image);
+    EncodedOutput out;
+    gif.Encode(copy, "", SourceInfo(), out);
+    ASSERT_EQ(out.result, 0) << out.error;
+    testing_support::TempDir dir;
+    testing_support::WriteFileBytes(dir / "q.gif", out.data.data(), out.data.size());
+    codec_test::RefImage ref;
+    ASSERT_TRUE(codec_test::LoadWithImageMagick(dir / "q.gif", ref));
+    ASSERT_EQ(ref.width, 40);
+    int worst = 0;
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const RGBQuad c = image.GetPixelColor(x, 29 - y);
+        const uint8_t* r = ref.At(x, y);
+        worst = std::max({worst, std::abs(r[0] - c.red), std::abs(r[1] - c.green),
+                          std::abs(r[2] - c.blue)});
+      }
+    EXPECT_LT(worst, limit == 8 ? 60 : 12);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "finishes_within.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -39,6 +40,21 @@ TEST_F(IniStoreTest, LookupsFoldOnlyAsciiLetters) {
   EXPECT_EQ(-1, s.FindSection("раздел"));  // Cyrillic letters do not fold
   EXPECT_EQ(-1, s.FindKey(7, "Width"));
   EXPECT_EQ(-1, s.FindKey(-1, "Width"));
+}
+
+TEST_F(IniStoreTest, ManyKeysReadInLinearTime) {
+  // 100,000 keys; repeats in another case (also under a repeated section
+  // header) keep the first key's place and take the last value.
+  std::string text = "[Big]\n";
+  for (int i = 0; i < 100000; ++i) text += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  text += "KEY99999=last\n[big]\nkey5=second section\n";
+  WriteFileText(path, text);
+  EXPECT_TRUE(FinishesWithin(30, [&] {
+    CIniStore s(path);
+    return s.Read() && s.SectionCount() == 2 && s.SectionAt(0).KeyNames.size() == 100000 &&
+           s.GetString("big", "key99999", "") == "last" && s.GetString("BIG", "KEY5", "") == "second section" &&
+           s.FindKey(0, "key12345") == 12345 && s.SectionAt(1).KeyNames.empty();
+  }));
 }
 
 TEST_F(IniStoreTest, LineRules) {

@@ -1,6 +1,7 @@
 // The multi-frame split over files made by ImageMagick, its frames read back
 // by ImageMagick's identify and libtiff's tiffinfo.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -9,6 +10,9 @@
 #include "engine/host.h"
 #include "services/split.h"
 #include "services/strings.h"
+#include "finishes_within.h"
+#include "imaging/codecs/gif.h"
+#include "imaging/image.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -109,6 +113,71 @@ TEST(SplitFrames, AnimatedGifGivesOneFilePerFrame) {
             "Последовательность изображений сохранена. Записано 3 из 3 кадров.");
   EXPECT_EQ(rec.messages[0].style, unsigned(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(rec.busy, (std::vector<bool>{true, false}));
+}
+
+// A GIF of many 1x1 frames on a 4x4 screen, at changing places, with every
+// disposal method in turn and a transparent index now and then.
+std::vector<uint8_t> ManyFrameGif(int frames) {
+  std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0x81, 0, 0,
+                            255, 0, 0, 0, 0, 255, 0, 255, 0, 255, 255, 255};
+  for (int i = 0; i < frames; ++i) {
+    const uint8_t disposal = uint8_t(i % 4), transparent = i % 7 == 3;
+    b.insert(b.end(), {0x21, 0xF9, 4, uint8_t((disposal << 2) | transparent), 0, 0,
+                       uint8_t(i % 4), 0});
+    b.insert(b.end(), {0x2C, uint8_t(i % 4), 0, uint8_t((i / 4) % 4), 0, 1, 0, 1, 0, 0});
+    // Clear, the pixel, end, as 3-bit codes.
+    const unsigned codes = 4u | (unsigned(i % 4) << 3) | (5u << 6);
+    b.insert(b.end(), {2, 2, uint8_t(codes & 0xFF), uint8_t(codes >> 8), 0});
+  }
+  b.push_back(0x3B);
+  return b;
+}
+
+TEST(SplitFrames, ManyFramesComposeInLinearTimeAndAsLoaded) {
+  TempDir tmp;
+  // Composing every frame from the start again would take many minutes for
+  // 20,000 frames. The frames go to memory (/dev/shm) where there is one:
+  // flushing 20,000 files to a busy disk can take longer than that.
+  const std::string many = tmp / "many.gif";
+  const std::vector<uint8_t> big = ManyFrameGif(20000);
+  testing_support::WriteFileBytes(many, big.data(), big.size());
+  const std::string shm = "/dev/shm/lumaro-split-" + std::to_string(getpid());
+  std::error_code ec;
+  if (fs::create_directory(shm, ec)) {
+    EXPECT_TRUE(testing_support::FinishesWithin(120, [&] {
+      SplitOutcome outcome;
+      return SplitFrames(many, shm, SplitCallbacks(), &outcome) && outcome.written == 20000;
+    }));
+    fs::remove_all(shm, ec);
+  } else {
+    EXPECT_TRUE(testing_support::FinishesWithin(120, [&] {
+      CImage frame;
+      int frames = 0;
+      return LoadGifFrames(many, frame, [&](CImage&) { return ++frames > 0; }) &&
+             frames == 20000;
+    }));
+  }
+
+  // The frames a split writes in one pass are the frames a load of each
+  // gives: every disposal method, transparency, frames at changing places.
+  const std::string source = tmp / "anim.gif";
+  const std::vector<uint8_t> gif = ManyFrameGif(40);
+  testing_support::WriteFileBytes(source, gif.data(), gif.size());
+  fs::create_directory(tmp.path() / "frames");
+  SplitOutcome outcome;
+  ASSERT_TRUE(SplitFrames(source, tmp / "frames", SplitCallbacks(), &outcome));
+  ASSERT_EQ(outcome.written, 40);
+  for (int i = 0; i < 40; ++i) {
+    CImage loaded, written;
+    loaded.SetFrame(i);
+    ASSERT_TRUE(loaded.Load(source, FORMAT_GIF)) << loaded.GetLastError();
+    const std::string name = SplitFrameName(tmp / "frames/", "anim", i + 1, ".gif");
+    ASSERT_TRUE(written.Load(name, FORMAT_GIF)) << name;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x)
+        EXPECT_TRUE(loaded.GetPixelColor(x, y) == written.GetPixelColor(x, y))
+            << name << " at " << x << "," << y;
+  }
 }
 
 TEST(SplitFrames, ThreePageTiffKeepsEachPageSize) {

@@ -31,12 +31,15 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/codecs/gif.h"
+#include "imaging/image_internal.h"
 
 namespace {
 
@@ -276,12 +279,17 @@ bool SniffGif(const uint8_t* data, size_t size) {
          data[5] == 'a';
 }
 
-bool DecodeGif(CImage& image, const uint8_t* data, size_t size) {
+// Composes the frames of a GIF. Without each: the frame image.GetFrame()
+// into image. With each: every frame in turn into image, handed to each
+// after it is drawn and before it is disposed of; a false from each ends the
+// pass.
+bool ComposeGif(CImage& image, const uint8_t* data, size_t size,
+                const std::function<bool(CImage&)>* each) {
   auto fail = [&](const std::string& why) {
     image.SetLastError(why);
     return false;
   };
-  const int target = image.GetFrame();
+  const int target = each ? kMaxFrames : image.GetFrame();
   if (target < 0) return fail("invalid frame number " + std::to_string(target));
 
   MemoryReader reader{data, size, 0};
@@ -403,6 +411,13 @@ bool DecodeGif(CImage& image, const uint8_t* data, size_t size) {
           }
         }
 
+        if (each) {
+          if (!BuildImage(image, canvas, palettes, frameTag, trans)) return false;
+          image.SetNumFrames(frames + 1);
+          image.SetType(FORMAT_GIF);
+          image.SetCodecOption(0, FORMAT_GIF);
+          if (!(*each)(image)) return true;
+        }
         if (isTarget) {
           targetTag = frameTag;
           targetTransparent = trans;
@@ -432,6 +447,7 @@ bool DecodeGif(CImage& image, const uint8_t* data, size_t size) {
   }
 
   if (frames == 0) return fail("no image in the file");
+  if (each) return true;
   if (target >= frames)
     return fail("frame " + std::to_string(target) + " does not exist (the file has " +
                 std::to_string(frames) + ")");
@@ -440,6 +456,10 @@ bool DecodeGif(CImage& image, const uint8_t* data, size_t size) {
   image.SetType(FORMAT_GIF);
   image.SetCodecOption(0, FORMAT_GIF);
   return true;
+}
+
+bool DecodeGif(CImage& image, const uint8_t* data, size_t size) {
+  return ComposeGif(image, data, size, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -833,5 +853,16 @@ bool EncodeGif(const CImage& image, std::vector<uint8_t>& out) {
 }
 
 }  // namespace
+
+bool LoadGifFrames(const std::string& path, CImage& frame,
+                   const std::function<bool(CImage& frame)>& each) {
+  std::vector<uint8_t> data;
+  std::string error;
+  if (!imaging_detail::ReadWholeFile(path, data, error)) {
+    frame.SetLastError(path + ": " + error);
+    return false;
+  }
+  return ComposeGif(frame, data.data(), data.size(), &each);
+}
 
 extern const CodecInfo kCodecGif = {FORMAT_GIF, "GIF", "gif", SniffGif, DecodeGif, EncodeGif};
