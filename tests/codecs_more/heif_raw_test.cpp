@@ -30,6 +30,26 @@ double Psnr(const CImage& image, const RefImage& ref) {
   return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
+// A well-formed RGB display profile without tags (header and an empty tag
+// table), enough for libpng and exiftool to accept it.
+std::vector<uint8_t> MinimalIccProfile() {
+  std::vector<uint8_t> p(132, 0);
+  auto put32 = [&p](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[at + i] = uint8_t(v >> (24 - 8 * i));
+  };
+  auto put4 = [&p](size_t at, const char* text) { std::copy(text, text + 4, p.begin() + long(at)); };
+  put32(0, 132);
+  put32(8, 0x02100000);  // version 2.1
+  put4(12, "mntr");
+  put4(16, "RGB ");
+  put4(20, "XYZ ");
+  put4(36, "acsp");
+  put32(68, 0x0000F6D6);  // D50 white
+  put32(72, 0x00010000);
+  put32(76, 0x0000D32D);
+  return p;
+}
+
 // The colour of the pixel at (x, y) counted from the top.
 RGBQuad TopPixel(const CImage& image, int x, int y) {
   return image.GetPixelColor(x, image.GetHeight() - 1 - y, false);
@@ -131,6 +151,8 @@ TEST(HeifAvif, OurFilesReadBackByTheirToolsWithTheirMetadata) {
       "X</rdf:li></rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta>";
   picture.SetExifBlock(std::vector<uint8_t>(exif, exif + sizeof exif));
   picture.SetXmpPacket(std::vector<uint8_t>(xmp.begin(), xmp.end()));
+  const std::vector<uint8_t> icc = MinimalIccProfile();
+  picture.SetIccProfile(icc);
   const struct {
     int format;
     uint32_t option;
@@ -153,11 +175,13 @@ TEST(HeifAvif, OurFilesReadBackByTheirToolsWithTheirMetadata) {
     const std::string info = RunOutput("heif-info " + Quote(file) + " 2>&1");
     EXPECT_NE(info.find(c.format == FORMAT_AVIF ? "image/avif" : "image/heic"), std::string::npos)
         << info;
+    EXPECT_NE(info.find("color profile: prof"), std::string::npos) << info;
     EXPECT_EQ(RunOutput("exiftool -s3 -Artist -XMP-dc:Creator " + Quote(file)), "Anna\nAnna X\n");
     CImage back;
     ASSERT_TRUE(back.Load(file)) << back.GetLastError();
     EXPECT_EQ(back.GetType(), c.format);
     EXPECT_EQ(back.GetExifBlock(), picture.GetExifBlock());
+    EXPECT_EQ(back.GetIccProfile(), icc);
     EXPECT_EQ(std::string(back.GetXmpPacket().begin(), back.GetXmpPacket().end()), xmp);
   }
 }
