@@ -271,15 +271,18 @@ bool DecodeRawPreview(CImage& image, const uint8_t* data, size_t size, int minWi
       int err = 0;
       libraw_processed_image_t* thumb = libraw_dcraw_make_mem_thumb(h.lr, &err);
       if (thumb) {
-        const bool big = std::max<int>(thumb->width, thumb->height) >=
-                         std::max(minWidth, minHeight);
-        if (thumb->type == LIBRAW_IMAGE_JPEG)
-          have = DecodeJpegScaled(picture, thumb->data, thumb->data_size, minWidth, minHeight);
-        else
-          have = CopyProcessed(picture, *thumb);
+        // A preview smaller than the caller needs is not good enough. A
+        // JPEG preview's own header tells its size (LibRaw may not).
+        int tw = thumb->width, th = thumb->height;
+        const bool jpeg = thumb->type == LIBRAW_IMAGE_JPEG;
+        if (jpeg && !ReadJpegHeader(thumb->data, thumb->data_size, tw, th)) tw = th = 0;
+        if (std::max(tw, th) >= std::max(minWidth, minHeight)) {
+          if (jpeg)
+            have = DecodeJpegScaled(picture, thumb->data, thumb->data_size, minWidth, minHeight);
+          else
+            have = CopyProcessed(picture, *thumb);
+        }
         libraw_dcraw_clear_mem(thumb);
-        // A preview smaller than the caller needs is not good enough.
-        if (!big) have = false;
         if (have) have = ApplyCameraFlip(picture, s.flip);
       }
     }
