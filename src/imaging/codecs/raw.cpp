@@ -88,11 +88,13 @@ bool ReadIfd(const TiffReader& r, uint32_t offset, IfdFacts& facts) {
       facts.raw = true;
     if (tag == kTagSubIfds && (type == 4 || type == 13) && n > 0) {
       if (n == 1) {
-        facts.subIfds[facts.subCount++] = r.U32(e + 8);
+        if (facts.subCount < 4) facts.subIfds[facts.subCount++] = r.U32(e + 8);
       } else {
         const uint32_t list = r.U32(e + 8);
-        for (uint32_t k = 0; k < n && facts.subCount < 4; ++k)
-          if (r.Has(uint64_t(list) + k * 4, 4)) facts.subIfds[facts.subCount++] = r.U32(list + k * 4);
+        for (uint32_t k = 0; k < n && facts.subCount < 4; ++k) {
+          if (!r.Has(uint64_t(list) + uint64_t(k) * 4, 4)) break;
+          facts.subIfds[facts.subCount++] = r.U32(list + k * 4);
+        }
       }
     }
   }
