@@ -14,7 +14,8 @@ const Entry kEnglish[] = {
     {IDS_PROGRESS_LABEL, "Done:"},
     {IDS_OPEN_FILTER,
      "Images|*.bmp;*.gif;*.jpg;*.jpeg;*.png;*.ico;*.tif;*.tiff;*.tga;*.pcx;*.wbmp;*.wmf;"
-     "*.emf;*.j2k;*.jp2;*.jbg;*.j2c;*.jpc;*.pgx;*.pnm;*.pgm;*.ppm;*.ras|All files (*.*)|*.*||"},
+     "*.emf;*.j2k;*.jp2;*.jbg;*.j2c;*.jpc;*.pgx;*.pnm;*.pgm;*.ppm;*.ras;*.webp;*.heic;*.heif;*.hif;"
+     "*.avif;*.jxl;*.dng;*.cr2;*.cr3;*.nef;*.arw;*.orf;*.rw2;*.raf;*.pef;*.srw|All files (*.*)|*.*||"},
     {IDS_LANGUAGE_RESTART, "Restart the application to change the language."},
     {IDS_CANNOT_CREATE_FILE,
      "Could not create the file %s. \nPerhaps a file of that name is in use by another "

@@ -25,6 +25,8 @@
 #include <mutex>
 #include <set>
 
+#include "imaging/codecs/heif.h"
+#include "imaging/codecs/raw.h"
 #include "imaging/metadata_ext.h"
 #include "output/safe_write.h"
 #include "settings/settings.h"
@@ -48,6 +50,8 @@ bool EnsureInit() {
     try {
       Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
       Exiv2::XmpParser::initialize();
+      // ISO media files: Canon CR3 among the camera raw files.
+      Exiv2::enableBMFF(true);
       if (const Exiv2::TagInfo* list = Exiv2::ExifTags::tagList("Photo")) {
         for (const Exiv2::TagInfo* t = list; t->tag_ != 0xFFFF; ++t) g_photoTags.insert(t->tag_);
       }
@@ -130,6 +134,27 @@ PropertyItem ItemFromDatum(const Exiv2::Exifdatum& d) {
   return item;
 }
 
+void CollectItems(const Exiv2::ExifData& exif, PropertyItemList& items) {
+  for (const Exiv2::Exifdatum& d : exif) {
+    if (!IsItemGroup(d.groupName())) continue;
+    if (IsPointerTag(d.tag()) || d.tag() == kTagMakerNote) continue;
+    const int type = int(d.typeId());
+    if (type < 1 || type > 13) continue;
+    items.items.push_back(ItemFromDatum(d));
+  }
+}
+
+// HEIF, AVIF and camera raw pictures come out of their decoders already
+// turned by the container or the camera; their orientation tags must not
+// turn them again, so they read as 1 (and are written so when kept).
+void MarkUpright(PropertyItemList& items) {
+  for (PropertyItem& item : items.items) {
+    if (item.id != kTagOrientation || item.value.empty()) continue;
+    std::fill(item.value.begin(), item.value.end(), uint8_t(0));
+    item.value[0] = 1;
+  }
+}
+
 bool ReadFile(const std::string& path, std::vector<uint8_t>& data);
 
 // Reads the EXIF items of a file; throws on Exiv2 errors. The file is read
@@ -138,16 +163,22 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& data);
 void ReadItems(const std::string& path, PropertyItemList& items) {
   std::vector<uint8_t> file;
   if (!ReadFile(path, file) || file.empty()) return;
+  if (IsHeifFamilyFile(file.data(), file.size())) {
+    // Exiv2 does not find the EXIF item of every HEIF file; libheif does.
+    std::vector<uint8_t> exif;
+    if (!ReadHeifMetadata(file.data(), file.size(), &exif, nullptr) || exif.empty()) return;
+    Exiv2::ExifData data;
+    Exiv2::ExifParser::decode(data, exif.data(), uint32_t(exif.size()));
+    CollectItems(data, items);
+    MarkUpright(items);
+    return;
+  }
   Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.data(), long(file.size()));
   if (image.get() == nullptr) return;
   image->readMetadata();
-  for (const Exiv2::Exifdatum& d : image->exifData()) {
-    if (!IsItemGroup(d.groupName())) continue;
-    if (IsPointerTag(d.tag()) || d.tag() == kTagMakerNote) continue;
-    const int type = int(d.typeId());
-    if (type < 1 || type > 13) continue;
-    items.items.push_back(ItemFromDatum(d));
-  }
+  CollectItems(image->exifData(), items);
+  // Raw files keep their first directories near the start.
+  if (IsRawFile(file.data(), std::min<size_t>(file.size(), 64 * 1024))) MarkUpright(items);
 }
 
 // A value as zero-terminated 8-bit text.

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "imaging/image.h"
+
 #include "settings/ini_store.h"
 
 std::function<int(COutputFormat&)> COutputFormat::SetupHook;
@@ -192,7 +194,13 @@ int FormatFromExtension(const std::string& path) {
   } kTable[] = {{"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"png", 4},  {"ico", 5},
                 {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9}, {"wmf", 10},
                 {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12}, {"pgx", 13},
-                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}, {"jbg", 16}};
+                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}, {"jbg", 16},
+                {"webp", FORMAT_WEBP}, {"heic", FORMAT_HEIF}, {"heif", FORMAT_HEIF},
+                {"hif", FORMAT_HEIF},  {"avif", FORMAT_AVIF}, {"jxl", FORMAT_JXL},
+                {"dng", FORMAT_RAW},   {"cr2", FORMAT_RAW},   {"cr3", FORMAT_RAW},
+                {"nef", FORMAT_RAW},   {"arw", FORMAT_RAW},   {"orf", FORMAT_RAW},
+                {"rw2", FORMAT_RAW},   {"raf", FORMAT_RAW},   {"pef", FORMAT_RAW},
+                {"srw", FORMAT_RAW}};
   for (const auto& row : kTable)
     if (ext == row.ext) return row.code;
   return 0;

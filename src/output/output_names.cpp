@@ -108,7 +108,9 @@ bool CheckOutputName(const std::string& name, std::string& reason, bool extensio
 bool IsSupportedExtension(const std::string& extensionWithDot) {
   static const std::string kList =
       ".bmp;.gif;.jpg;.jpeg;.png;.ico;.tif;.tiff;.tga;.pcx;.wbmp;.wmf;.emf;.j2k;.jp2;.jbg;.j2c;"
-      ".jpc;.pgx;.pnm;.pgm;.ppm;.ras;";
+      ".jpc;.pgx;.pnm;.pgm;.ppm;.ras;"
+      // Formats of today: phones, the web, camera raw files.
+      ".webp;.heic;.heif;.hif;.avif;.jxl;.dng;.cr2;.cr3;.nef;.arw;.orf;.rw2;.raf;.pef;.srw;";
   if (extensionWithDot.size() > 254) return false;
   // A ";" would let the text span several entries of the list.
   if (extensionWithDot.find(';') != std::string::npos) return false;

@@ -20,7 +20,8 @@ const Entry kRussian[] = {
     {IDS_PROGRESS_LABEL, "Выполнено:"},
     {IDS_OPEN_FILTER,
      "Изображения|*.bmp;*.gif;*.jpg;*.jpeg;*.png;*.ico;*.tif;*.tiff;*.tga;*.pcx;*.wbmp;*.wmf;"
-     "*.emf;*.j2k;*.jp2;*.jbg;*.j2c;*.jpc;*.pgx;*.pnm;*.pgm;*.ppm;*.ras|Все файлы (*.*)|*.*||"},
+     "*.emf;*.j2k;*.jp2;*.jbg;*.j2c;*.jpc;*.pgx;*.pnm;*.pgm;*.ppm;*.ras;*.webp;*.heic;*.heif;*.hif;"
+     "*.avif;*.jxl;*.dng;*.cr2;*.cr3;*.nef;*.arw;*.orf;*.rw2;*.raf;*.pef;*.srw|Все файлы (*.*)|*.*||"},
     {IDS_LANGUAGE_RESTART, "Для изменения языка необходимо перезапустить приложение."},
     {IDS_CANNOT_CREATE_FILE,
      "Не удалось создать файл %s. \nВозможно файл с таким именем сейчас используется другим "

@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "imaging/codecs/jpeg.h"
+#include "imaging/codecs/raw.h"
 #include "imaging/fit_image.h"
 #include "imaging/image.h"
 #include "ui/controls.h"
@@ -45,26 +46,26 @@ EntryProbe ProbeEntry(const QString& path, QSize thumbBox, int quality,
   CImage image;
   bool loaded = false;
   QFile file(path);
-  QByteArray head;
-  if (file.open(QIODevice::ReadOnly)) head = file.peek(3);
-  if (head.size() >= 3 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8 &&
-      uchar(head[2]) == 0xFF) {
-    // A photo: the header gives the size, a reduced decode the thumbnail.
-    const QByteArray data = file.readAll();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-    int w = 0, h = 0;
-    if (ReadJpegHeader(bytes, size_t(data.size()), w, h) &&
-        DecodeJpegScaled(image, bytes, size_t(data.size()), thumbBox.width(),
-                         thumbBox.height())) {
-      loaded = true;
-      probe.width = w;
-      probe.height = h;
-    }
-  }
+  QByteArray data;
+  if (file.open(QIODevice::ReadOnly)) data = file.readAll();
   file.close();
-  if (!loaded) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+  const size_t size = size_t(data.size());
+  int w = 0, h = 0;
+  if (size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
+    // A photo: the header gives the size, a reduced decode the thumbnail.
+    loaded = ReadJpegHeader(bytes, size, w, h) &&
+             DecodeJpegScaled(image, bytes, size, thumbBox.width(), thumbBox.height());
+  } else if (IsRawFile(bytes, size)) {
+    // A camera raw file: its embedded preview, as fast as a JPEG.
+    loaded = DecodeRawPreview(image, bytes, size, thumbBox.width(), thumbBox.height(), &w, &h);
+  }
+  if (loaded) {
+    probe.width = w;
+    probe.height = h;
+  } else {
     image.SetFrame(0);
-    loaded = image.Load(path.toStdString(), FORMAT_UNKNOWN);
+    loaded = image.Decode(bytes, size, FORMAT_UNKNOWN, path.toStdString());
     if (loaded) {
       probe.width = image.GetWidth();
       probe.height = image.GetHeight();

@@ -16,6 +16,7 @@
 #include "imaging/metadata.h"
 #include "settings/settings.h"
 #include "finishes_within.h"
+#include "camera_files.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +62,10 @@ class RecordingHost : public IConversionHost {
     return interactiveResult;
   }
   void ConversionDone() override { ++doneCalls; }
+  void FileFailed(const std::string& path, const std::string& reason) override {
+    std::lock_guard<std::mutex> l(m);
+    failures.push_back(path + ": " + reason);
+  }
 
   struct Message {
     std::string text, caption;
@@ -73,7 +78,7 @@ class RecordingHost : public IConversionHost {
   int interactiveShown = 0, interactiveResult = 2;
   bool interactiveDontShow = false;
   int interactiveRotation = -1;  // >= 0: chosen and applied to all
-  std::vector<std::string> captions, fileTexts;
+  std::vector<std::string> captions, fileTexts, failures;
   std::vector<Message> messages;
 };
 
@@ -311,6 +316,33 @@ TEST_F(JobTest, KeepFormatWritesTheSourceFormatUnderItsOwnExtension) {
   ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
   EXPECT_EQ(FilesUnder(tmp.path() / "out"), (std::vector<std::string>{"a.Bmp", "b.png"}));
   EXPECT_EQ(Identify((tmp.path() / "out/a.Bmp").string()).substr(0, 3), "BMP");
+}
+
+TEST_F(JobTest, KeepFormatWritesHeicAsHeicAndFailsRawWithAReason) {
+  CSettings& s = GetSettings();
+  s.OutputFormat = 5;
+  ASSERT_TRUE(camera_files::MakeOrientedHeic((src / "phone.HEIC").string(), 32, 16, 1));
+  ASSERT_TRUE(camera_files::MakeTestDng((src / "shot.dng").string(), 32, 24, 1));
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(FilesUnder(tmp.path() / "out"), (std::vector<std::string>{"phone.HEIC"}));
+  EXPECT_NE(RunOutput("heif-info " + Quote((tmp.path() / "out/phone.HEIC").string())).find("32x16"),
+            std::string::npos);
+  EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 1, пропущено 0");
+  ASSERT_EQ(host.failures.size(), 1u);
+  EXPECT_EQ(host.failures[0], (src / "shot.dng").string() + ": RAW: writing is not supported");
+}
+
+TEST_F(JobTest, TurnedHeicIsTurnedOnceAndKeepsOrientationOne) {
+  CSettings& s = GetSettings();
+  s.GdiplusAvailable = 1;
+  s.RotationMode = 4;  // by the orientation tag
+  s.KeepExisting = 1;
+  s.OutputFormat = 0;  // JPEG
+  ASSERT_TRUE(camera_files::MakeOrientedHeic((src / "turned.heic").string(), 40, 20, 6));
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  const std::string out = (tmp.path() / "out/turned.jpg").string();
+  EXPECT_EQ(Identify(out), "JPEG 20x40");
+  EXPECT_EQ(RunOutput("exiftool -s3 -n -Orientation -Artist " + Quote(out)), "1\nTester\n");
 }
 
 TEST_F(JobTest, StopIsHonouredAfterTheCurrentFile) {

@@ -77,13 +77,15 @@ TEST(CheckOutputName, RefusesUnusableNames) {
 TEST(IsSupportedExtension, WholeEntriesInAnyCase) {
   for (const char* ext : {".bmp", ".gif", ".jpg", ".jpeg", ".png", ".ico", ".tif", ".tiff",
                           ".tga", ".pcx", ".wbmp", ".wmf", ".emf", ".j2k", ".jp2", ".jbg",
-                          ".j2c", ".jpc", ".pgx", ".pnm", ".pgm", ".ppm", ".ras"})
+                          ".j2c", ".jpc", ".pgx", ".pnm", ".pgm", ".ppm", ".ras", ".webp",
+                          ".heic", ".heif", ".hif", ".avif", ".jxl", ".dng", ".cr2", ".cr3",
+                          ".nef", ".arw", ".orf", ".rw2", ".raf", ".pef", ".srw"})
     EXPECT_TRUE(IsSupportedExtension(ext)) << ext;
   EXPECT_TRUE(IsSupportedExtension(".JPG"));
   EXPECT_TRUE(IsSupportedExtension(".Jpeg"));
   EXPECT_TRUE(IsSupportedExtension(""));  // a name without a dot
   for (const char* ext : {".if", ".peg", ".pg", "jpg", ".jpg;", ";", ".", ".jpgx", ".txt",
-                          ".bmp;.gif", ".pbm"})
+                          ".bmp;.gif", ".pbm", ".heics", ".raw"})
     EXPECT_FALSE(IsSupportedExtension(ext)) << ext;
   EXPECT_FALSE(IsSupportedExtension("." + std::string(300, 'j')));
 }

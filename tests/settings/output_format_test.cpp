@@ -160,6 +160,11 @@ TEST(OutputFormatTest, FormatFromExtension) {
       {"a.pgm", 14},       {"a.ppm", 14},           {"a.ras", 15},       {"a.jbg", 16},
       {"/d.jpg/file", 0},  {"/d/.png", 4},          {"/d/x.", 0},        {"/d/x.tar.gz", 0},
       {"/фото/снимок.JPG", 3}, {"x.jpgé", 0},       {"x.ЈPG", 0},        {"", 0},
+      {"a.webp", 17},      {"IMG_1.HEIC", 18},      {"a.heif", 18},      {"a.hif", 18},
+      {"a.avif", 19},      {"a.jxl", 20},           {"a.dng", 21},       {"a.CR2", 21},
+      {"a.cr3", 21},       {"a.nef", 21},           {"a.arw", 21},       {"a.orf", 21},
+      {"a.rw2", 21},       {"a.raf", 21},           {"a.pef", 21},       {"a.srw", 21},
+      {"a.heics", 0},      {"a.raw", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(c.code, FormatFromExtension(c.path)) << c.path;
 }

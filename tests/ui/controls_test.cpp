@@ -13,6 +13,7 @@
 #include <QTest>
 #include <memory>
 
+#include "camera_files.h"
 #include "imaging/fit_image.h"
 #include "imaging/image.h"
 #include "test_support.h"
@@ -512,6 +513,19 @@ TEST(FileListProbe, SizesValidityAndThumbnails) {
   EXPECT_TRUE(folder.isFolder);
   EXPECT_TRUE(folder.valid);
   EXPECT_FALSE(ProbeEntry(QString::fromStdString(dir / "gone.jpg"), box, 1).exists);
+
+  // A camera raw file lists with its developed size (turned by the camera)
+  // and a thumbnail from its embedded preview (red left half, turned up).
+  const std::string dng = dir / "shot.dng";
+  ASSERT_TRUE(camera_files::MakeTestDng(dng, 64, 48, 6));
+  const QSize small(20, 20);
+  EntryProbe raw = ProbeEntry(QString::fromStdString(dng), small, 1);
+  EXPECT_TRUE(raw.valid);
+  EXPECT_EQ(raw.width, 48);
+  EXPECT_EQ(raw.height, 64);
+  ASSERT_EQ(raw.thumbnail.size(), small);
+  EXPECT_EQ(raw.thumbnail.pixel(10, 3), qRgb(220, 30, 20));
+  EXPECT_EQ(raw.thumbnail.pixel(10, 16), qRgb(20, 30, 220));
 }
 
 TEST(FileListProbe, SizeTextAndPathForm) {

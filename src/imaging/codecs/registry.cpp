@@ -30,13 +30,15 @@ LUMARO_CODEC(kCodecRaw)
 
 const std::vector<const CodecInfo*>& AllCodecs() {
   // Formats with a signature first, in the order of how common they are;
-  // TGA, WBMP and JBIG have none and are found by extension.
+  // TGA, WBMP and JBIG have none and are found by extension. Camera raw
+  // comes before TIFF: most raw files are TIFF files, and the raw sniffer
+  // takes only those.
   static const std::vector<const CodecInfo*> codecs = [] {
-    const CodecInfo* all[] = {&kCodecJpeg, &kCodecPng, &kCodecGif, &kCodecTiff,
-                              &kCodecBmp,  &kCodecIco, &kCodecJp2, &kCodecJpc,
-                              &kCodecPcx,  &kCodecRas, &kCodecPnm, &kCodecWmf,
-                              &kCodecWebp, &kCodecHeif, &kCodecAvif, &kCodecJxl,
-                              &kCodecPgx,  &kCodecRaw, &kCodecTga, &kCodecWbmp, &kCodecJbg};
+    const CodecInfo* all[] = {&kCodecJpeg, &kCodecPng,  &kCodecGif,  &kCodecRaw,
+                              &kCodecTiff, &kCodecBmp,  &kCodecIco,  &kCodecJp2,
+                              &kCodecJpc,  &kCodecPcx,  &kCodecRas,  &kCodecPnm,
+                              &kCodecWmf,  &kCodecWebp, &kCodecHeif, &kCodecAvif,
+                              &kCodecJxl,  &kCodecPgx,  &kCodecTga,  &kCodecWbmp, &kCodecJbg};
     std::vector<const CodecInfo*> v;
     for (const CodecInfo* c : all)
       if (c) v.push_back(c);
