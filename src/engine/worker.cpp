@@ -154,6 +154,8 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   if (ctx.settings.WatermarksOn != 0) ctx.stages.Watermark(image, task.source);
   // Only on the worker thread: helpers run when no filter is enabled.
   ctx.stages.RunFilters(image);
+  task.info.Items = &task.items;
+  task.info.ItemCount = task.itemCount;
   ctx.format.Encode(image, task.source, task.info, task.encoded);
   task.outcome = FileTask::Outcome::Encoded;
 }
@@ -354,6 +356,8 @@ int ConversionThreadProc(CConversionJob* job) {
           task.info.NotResized = ResizeApplies(resize) ? 0 : 1;
           if (s.WatermarksOn != 0) stages.Watermark(image, task.source);
           stages.RunFilters(image);
+          task.info.Items = &task.items;
+          task.info.ItemCount = task.itemCount;
           format.Encode(image, task.source, task.info, task.encoded);
           task.outcome = FileTask::Outcome::Encoded;
         }
