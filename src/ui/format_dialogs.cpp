@@ -35,6 +35,26 @@ QWidget* EditWithSpin(QLineEdit*& edit, CUpDown*& spin, QWidget* parent) {
   return row;
 }
 
+// "Качество и размеры файлов": the percentage over the trackbar, with the
+// two ends explained below it.
+QGroupBox* MakeQualityGroup(QWidget* parent, QLabel*& label, QSlider*& slider) {
+  auto* group = new QGroupBox(Ui("Качество и размеры файлов"), parent);
+  auto* q = new QGridLayout(group);
+  label = new QLabel(group);
+  label->setAlignment(Qt::AlignCenter);
+  slider = new QSlider(Qt::Horizontal, group);
+  slider->setTickPosition(QSlider::TicksBelow);
+  slider->setMinimumWidth(260);
+  auto* worse = new QLabel(Ui("Хуже качество,\nно меньше размер"), group);
+  auto* better = new QLabel(Ui("Лучше качество,\nно больше размер"), group);
+  better->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  q->addWidget(label, 0, 0, 1, 2);
+  q->addWidget(slider, 1, 0, 1, 2);
+  q->addWidget(worse, 2, 0);
+  q->addWidget(better, 2, 1);
+  return group;
+}
+
 void CheckRadio(QButtonGroup* group, int id) {
   group->setExclusive(false);
   for (QAbstractButton* button : group->buttons()) button->setChecked(false);
@@ -84,20 +104,8 @@ int CFormatOptionsDlg::DoModal() {
 CPageJPEG::CPageJPEG(QWidget* parent) : CFormatOptionsDlg(parent) {
   setWindowTitle(Ui("Свойства JPEG"));
 
-  auto* qualityGroup = new QGroupBox(Ui("Качество и размеры файлов"), this);
-  auto* q = new QGridLayout(qualityGroup);
-  label_ = new QLabel(QStringLiteral("50%"), qualityGroup);
-  label_->setAlignment(Qt::AlignCenter);
-  quality_ = new QSlider(Qt::Horizontal, qualityGroup);
-  quality_->setTickPosition(QSlider::TicksBelow);
-  quality_->setMinimumWidth(260);
-  auto* worse = new QLabel(Ui("Хуже качество,\nно меньше размер"), qualityGroup);
-  auto* better = new QLabel(Ui("Лучше качество,\nно больше размер"), qualityGroup);
-  better->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  q->addWidget(label_, 0, 0, 1, 2);
-  q->addWidget(quality_, 1, 0, 1, 2);
-  q->addWidget(worse, 2, 0);
-  q->addWidget(better, 2, 1);
+  QGroupBox* qualityGroup = MakeQualityGroup(this, label_, quality_);
+  label_->setText(QStringLiteral("50%"));
 
   auto* otherGroup = new QGroupBox(Ui("Прочее"), this);
   auto* o = new QGridLayout(otherGroup);
@@ -294,20 +302,7 @@ CPageQualityEffort::CPageQualityEffort(const Kind& kind, QWidget* parent)
     : CFormatOptionsDlg(parent), kind_(kind) {
   setWindowTitle(Ui(kind.title));
 
-  auto* qualityGroup = new QGroupBox(Ui("Качество и размеры файлов"), this);
-  auto* q = new QGridLayout(qualityGroup);
-  label_ = new QLabel(qualityGroup);
-  label_->setAlignment(Qt::AlignCenter);
-  quality_ = new QSlider(Qt::Horizontal, qualityGroup);
-  quality_->setTickPosition(QSlider::TicksBelow);
-  quality_->setMinimumWidth(260);
-  auto* worse = new QLabel(Ui("Хуже качество,\nно меньше размер"), qualityGroup);
-  auto* better = new QLabel(Ui("Лучше качество,\nно больше размер"), qualityGroup);
-  better->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  q->addWidget(label_, 0, 0, 1, 2);
-  q->addWidget(quality_, 1, 0, 1, 2);
-  q->addWidget(worse, 2, 0);
-  q->addWidget(better, 2, 1);
+  QGroupBox* qualityGroup = MakeQualityGroup(this, label_, quality_);
 
   auto* otherGroup = new QGroupBox(Ui("Прочее"), this);
   auto* o = new QGridLayout(otherGroup);

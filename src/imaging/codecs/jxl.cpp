@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/codecs/pixel_rows.h"
 
 namespace {
 
@@ -255,28 +256,9 @@ bool JxlEncode(const CImage& image, std::vector<uint8_t>& out) {
   const bool alpha = image.IsTransparent() || image.AlphaPaletteIsEnabled();
   const int channels = alpha ? 4 : 3;
   std::vector<uint8_t> pixels(size_t(w) * size_t(h) * size_t(channels));
-  for (int yTop = 0; yTop < h; ++yTop) {
-    const int y = h - 1 - yTop;
-    uint8_t* dst = pixels.data() + size_t(yTop) * size_t(w) * size_t(channels);
-    if (image.GetBpp() == 24) {
-      const uint8_t* src = image.TopRow(yTop);
-      const uint8_t* a = image.AlphaGetPointer(0, y);
-      for (int x = 0; x < w; ++x, src += 3, dst += channels) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-        if (alpha) dst[3] = a ? a[x] : 255;
-      }
-    } else {
-      for (int x = 0; x < w; ++x, dst += channels) {
-        const RGBQuad c = image.GetPixelColor(x, y, true);
-        dst[0] = c.red;
-        dst[1] = c.green;
-        dst[2] = c.blue;
-        if (alpha) dst[3] = c.reserved;
-      }
-    }
-  }
+  for (int yTop = 0; yTop < h; ++yTop)
+    InterleavedRow(image, yTop, true, alpha,
+                   pixels.data() + size_t(yTop) * size_t(w) * size_t(channels));
 
   Encoder enc;
   Runner runner;

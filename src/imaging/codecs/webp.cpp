@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/codecs/pixel_rows.h"
 
 namespace {
 
@@ -219,28 +220,8 @@ bool ImportPixels(const CImage& image, WebPPicture& picture) {
     return WebPPictureImportBGR(&picture, image.TopRow(0), -int(image.GetEffWidth())) != 0;
   }
   std::vector<uint8_t> bgra(size_t(w) * size_t(h) * 4);
-  for (int yTop = 0; yTop < h; ++yTop) {
-    const int y = h - 1 - yTop;
-    uint8_t* dst = bgra.data() + size_t(yTop) * size_t(w) * 4;
-    const uint8_t* alpha = image.AlphaGetPointer(0, y);
-    if (image.GetBpp() == 24 && !image.AlphaPaletteIsEnabled() && image.GetTransIndex() < 0) {
-      const uint8_t* src = image.TopRow(yTop);
-      for (int x = 0; x < w; ++x, src += 3, dst += 4) {
-        dst[0] = src[0];
-        dst[1] = src[1];
-        dst[2] = src[2];
-        dst[3] = alpha ? alpha[x] : 255;
-      }
-    } else {
-      for (int x = 0; x < w; ++x, dst += 4) {
-        const RGBQuad c = image.GetPixelColor(x, y, true);
-        dst[0] = c.blue;
-        dst[1] = c.green;
-        dst[2] = c.red;
-        dst[3] = c.reserved;
-      }
-    }
-  }
+  for (int yTop = 0; yTop < h; ++yTop)
+    InterleavedRow(image, yTop, false, true, bgra.data() + size_t(yTop) * size_t(w) * 4);
   return WebPPictureImportBGRA(&picture, bgra.data(), w * 4) != 0;
 }
 
