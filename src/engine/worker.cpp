@@ -127,6 +127,9 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
                     FileTask& task) {
   task.items.clear();
   task.itemCount = ctx.readProperties ? ctx.stages.ReadProperties(task.source, task.items) : 0;
+  // The writers of container formats build their EXIF block from the items.
+  task.info.Items = &task.items;
+  task.info.ItemCount = task.itemCount;
   image.SetFrame(0);
   if (!image.Load(task.source, FORMAT_UNKNOWN)) {
     task.outcome = FileTask::Outcome::LoadFailed;
@@ -154,8 +157,6 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   if (ctx.settings.WatermarksOn != 0) ctx.stages.Watermark(image, task.source);
   // Only on the worker thread: helpers run when no filter is enabled.
   ctx.stages.RunFilters(image);
-  task.info.Items = &task.items;
-  task.info.ItemCount = task.itemCount;
   ctx.format.Encode(image, task.source, task.info, task.encoded);
   task.outcome = FileTask::Outcome::Encoded;
 }
@@ -315,6 +316,8 @@ int ConversionThreadProc(CConversionJob* job) {
     } else if (!task.done) {
       // Interactive: load here, ask, then finish the picture on this thread.
       task.itemCount = ctx.readProperties ? stages.ReadProperties(task.source, task.items) : 0;
+      task.info.Items = &task.items;
+      task.info.ItemCount = task.itemCount;
       image.SetFrame(0);
       if (!image.Load(task.source, FORMAT_UNKNOWN)) {
         task.outcome = FileTask::Outcome::LoadFailed;
@@ -356,8 +359,6 @@ int ConversionThreadProc(CConversionJob* job) {
           task.info.NotResized = ResizeApplies(resize) ? 0 : 1;
           if (s.WatermarksOn != 0) stages.Watermark(image, task.source);
           stages.RunFilters(image);
-          task.info.Items = &task.items;
-          task.info.ItemCount = task.itemCount;
           format.Encode(image, task.source, task.info, task.encoded);
           task.outcome = FileTask::Outcome::Encoded;
         }

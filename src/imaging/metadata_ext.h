@@ -31,6 +31,18 @@ MetadataWriteOptions MetadataOptionsFromSettings();
 bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
                        const MetadataWriteOptions& options, std::string* reason = nullptr);
 
+// The EXIF directory a tag id is written to: "GPSInfo" for the GPS ids
+// (below 0xFE), "Photo" for the tags of the EXIF sub-directory, "Image"
+// (the main directory) for everything else.
+const char* MetadataGroupForTag(uint32_t tag);
+
+// An item holding text as EXIF ASCII: type 2, the bytes of the text and a
+// terminating zero, length = bytes + 1.
+PropertyItem MakeAsciiItem(uint32_t tag, const std::string& text);
+
+// The first item with that tag in the list, or nullptr.
+const PropertyItem* FindPropertyItem(const PropertyItemList* items, int count, uint32_t tag);
+
 // The EXIF block (TIFF header and directories, little-endian) that an
 // output whose encoder embeds metadata carries: the kept items (when
 // KeepExisting) and the user's values (when UseUserComment), the picture
@@ -49,18 +61,6 @@ std::vector<uint8_t> BuildExifBlock(const PropertyItemList* items, int count,
 // block's is the one kept in step with the pixels).
 std::vector<uint8_t> BuildXmpPacket(const std::vector<uint8_t>& decodedPacket,
                                     const std::string& sourcePath);
-
-// The EXIF directory a tag id is written to: "GPSInfo" for the GPS ids
-// (below 0xFE), "Photo" for the tags of the EXIF sub-directory, "Image"
-// (the main directory) for everything else.
-const char* MetadataGroupForTag(uint32_t tag);
-
-// An item holding text as EXIF ASCII: type 2, the bytes of the text and a
-// terminating zero, length = bytes + 1.
-PropertyItem MakeAsciiItem(uint32_t tag, const std::string& text);
-
-// The first item with that tag in the list, or nullptr.
-const PropertyItem* FindPropertyItem(const PropertyItemList* items, int count, uint32_t tag);
 
 // ---- PNG chunks ----------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "imaging/image.h"
+
 #include "settings/ini_store.h"
 
 std::function<int(COutputFormat&)> COutputFormat::SetupHook;
@@ -272,9 +273,11 @@ int FormatFromExtension(const std::string& path) {
   } kTable[] = {{"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"png", 4},  {"ico", 5},
                 {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9}, {"wmf", 10},
                 {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12}, {"pgx", 13},
-                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15},
-                {"webp", FORMAT_WEBP}, {"jxl", FORMAT_JXL}};
+                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}};
   for (const auto& row : kTable)
     if (ext == row.ext) return row.code;
+  // Formats that keep their metadata inside, written by their own codecs.
+  if (ext == "webp") return FORMAT_WEBP;
+  if (ext == "jxl") return FORMAT_JXL;
   return 0;
 }
