@@ -107,4 +107,59 @@ inline std::string Quote(const std::string& s) {
 inline const char* ImConvert() { return "/usr/bin/convert-im6.q16"; }
 inline const char* ImIdentify() { return "/usr/bin/identify-im6.q16"; }
 
+// A Display P3 profile (v2 matrix and gamma 2.2 curves), as phones tag
+// their photos, built here from its published colorants.
+inline std::vector<uint8_t> MakeDisplayP3Profile() {
+  std::vector<uint8_t> p;
+  auto u32 = [&](uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) p.push_back(uint8_t(v >> s));
+  };
+  auto tagText = [&](const char* t) { p.insert(p.end(), t, t + 4); };
+  auto fixed = [&](double v) { u32(uint32_t(int32_t(v * 65536.0 + (v < 0 ? -0.5 : 0.5)))); };
+  const std::string name = "Display P3 test";
+  const uint32_t tagCount = 8, tableEnd = 128 + 4 + tagCount * 12;
+  const uint32_t descSize = 12 + uint32_t(name.size() + 1) + 8 + 3 + 67;
+  const uint32_t descAt = tableEnd, xyzAt = (descAt + descSize + 3) / 4 * 4, curvAt = xyzAt + 4 * 20;
+  const uint32_t total = curvAt + 14 + 2;
+  u32(total);
+  u32(0);
+  u32(0x02100000);
+  tagText("mntr");
+  tagText("RGB ");
+  tagText("XYZ ");
+  for (int i = 0; i < 3; ++i) u32(0);  // date
+  tagText("acsp");
+  for (int i = 0; i < 6; ++i) u32(0);  // platform, flags, device, attributes
+  u32(0);                              // rendering intent
+  fixed(0.9642), fixed(1.0), fixed(0.8249);
+  while (p.size() < 128) p.push_back(0);
+  u32(tagCount);
+  const struct {
+    const char* sig;
+    uint32_t at, size;
+  } tags[] = {{"desc", descAt, descSize},      {"wtpt", xyzAt, 20},
+              {"rXYZ", xyzAt + 20, 20},       {"gXYZ", xyzAt + 40, 20},
+              {"bXYZ", xyzAt + 60, 20},       {"rTRC", curvAt, 14},
+              {"gTRC", curvAt, 14},           {"bTRC", curvAt, 14}};
+  for (const auto& t : tags) tagText(t.sig), u32(t.at), u32(t.size);
+  tagText("desc");
+  u32(0);
+  u32(uint32_t(name.size() + 1));
+  p.insert(p.end(), name.begin(), name.end());
+  p.push_back(0);
+  u32(0), u32(0);
+  p.insert(p.end(), 3 + 67, 0);
+  while (p.size() < xyzAt) p.push_back(0);
+  const double xyz[4][3] = {{0.9642, 1.0, 0.8249},
+                            {0.5151, 0.2412, -0.0011},
+                            {0.2920, 0.6922, 0.0419},
+                            {0.1571, 0.0666, 0.7841}};
+  for (const auto& v : xyz) tagText("XYZ "), u32(0), fixed(v[0]), fixed(v[1]), fixed(v[2]);
+  tagText("curv");
+  u32(0);
+  u32(1);
+  p.push_back(0x02), p.push_back(0x33), p.push_back(0), p.push_back(0);
+  return p;
+}
+
 }  // namespace testing_support

@@ -99,3 +99,16 @@ const TextPair kFormatTexts[] = {
 };
 TextTableRegistrar g_formatTexts(kFormatTexts, std::size(kFormatTexts));
 }  // namespace
+
+// The descriptions of the WebP, AVIF and JPEG XL output formats.
+namespace {
+const TextPair kContainerFormatTexts[] = {
+    {"Метод:%d, ", "Method:%d, "},
+    {"Без потерь:%s", "Lossless:%s"},
+    {"Скорость:%d, ", "Speed:%d, "},
+    {"Цветность:%s", "Chroma:%s"},
+    {"Усилие:%d, ", "Effort:%d, "},
+};
+TextTableRegistrar g_containerFormatTexts(kContainerFormatTexts,
+                                          std::size(kContainerFormatTexts));
+}  // namespace

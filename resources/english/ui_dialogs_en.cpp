@@ -61,6 +61,17 @@ const TextPair kTexts[] = {
     {"Сжатие", "Compression"},
     {"LZW (по умолчанию)", "LZW (default)"},
     {"Настройки TIFF", "TIFF settings"},
+    {"Настройки WebP", "WebP settings"},
+    {"Настройки AVIF", "AVIF settings"},
+    {"Настройки JPEG XL", "JPEG XL settings"},
+    {"Метод сжатия (0..6, больше - меньше файл, но дольше)",
+     "Method (0..6, higher - smaller file, but slower)"},
+    {"Скорость (0..10, меньше - меньше файл, но дольше)",
+     "Speed (0..10, lower - smaller file, but slower)"},
+    {"Усилие (1..9, больше - меньше файл, но дольше)",
+     "Effort (1..9, higher - smaller file, but slower)"},
+    {"Без потерь", "Lossless"},
+    {"Цветность 4:4:4 (без прореживания цвета)", "Chroma 4:4:4 (full colour resolution)"},
 
     // Rename pattern.
     {"Настройки переименования", "Rename settings"},

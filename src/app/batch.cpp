@@ -364,7 +364,8 @@ int FormatIndexByName(const CSettings& settings, const std::string& name) {
     const char* name;
     int index;
   } kAliases[] = {{"jpg", 0}, {"jpeg", 0}, {"png", 1}, {"tif", 2}, {"tiff", 2},
-                  {"bmp", 3}, {"gif", 4},  {"keep", 5}, {"same", 5}};
+                  {"bmp", 3}, {"gif", 4},  {"keep", 5}, {"same", 5},
+                  {"webp", 6}, {"avif", 7}, {"jxl", 8}};
   for (const auto& a : kAliases)
     if (lower == a.name) return a.index;
   return -1;

@@ -176,6 +176,9 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   if (!CheckSource(task)) return;
   task.items.clear();
   task.itemCount = ctx.readProperties ? ctx.stages.ReadProperties(task.source, task.items) : 0;
+  // The writers of container formats build their EXIF block from the items.
+  task.info.Items = &task.items;
+  task.info.ItemCount = task.itemCount;
   image.SetFrame(0);
   if (!image.Load(task.source, FORMAT_UNKNOWN)) {
     task.outcome = FileTask::Outcome::LoadFailed;
@@ -489,6 +492,8 @@ int ConversionThreadProc(CConversionJob* job) {
     } else if (!task.done && CheckSource(task)) {
       // Interactive: load here, ask, then finish the picture on this thread.
       task.itemCount = ctx.readProperties ? stages.ReadProperties(task.source, task.items) : 0;
+      task.info.Items = &task.items;
+      task.info.ItemCount = task.itemCount;
       image.SetFrame(0);
       if (!image.Load(task.source, FORMAT_UNKNOWN)) {
         task.outcome = FileTask::Outcome::LoadFailed;

@@ -1,4 +1,4 @@
-// Save of the six output formats.
+// Save of the output formats.
 //
 // Every writer encodes the picture into memory first (Encode), then prepares
 // the target (read-only flag, backup as ".bak"), then writes the bytes to a
@@ -12,6 +12,7 @@
 
 #include "engine/host.h"
 #include "imaging/image.h"
+#include "imaging/codecs/codec.h"
 #include "imaging/metadata.h"
 #include "imaging/metadata_ext.h"
 #include "imaging/output_format.h"
@@ -41,7 +42,46 @@ void EncodeAs(const CImage& image, int format, EncodedOutput& out) {
   }
 }
 
+// Formats whose encoders write the image's EXIF block and XMP packet.
+bool EmbedsMetadata(int format) {
+  return format == FORMAT_WEBP || format == FORMAT_AVIF || format == FORMAT_JXL ||
+         format == FORMAT_HEIF;
+}
+
+// Encodes with one of the container formats: the metadata goes into the
+// image first, then the encoder of the codec table runs with option.
+void EncodeWithMetadata(CImage& image, int format, uint32_t option, const std::string& sourcePath,
+                        const SourceInfo& info, EncodedOutput& out) {
+  const CodecInfo* codec = FindCodec(format);
+  if (!codec || !codec->encode) {
+    out.write = true;
+    out.result = 2;
+    out.error = std::string("no encoder for ") +
+                (codec ? std::string(codec->name) : "\"" + out.extension + "\"") +
+                " files is available";
+    return;
+  }
+  PrepareEmbeddedMetadata(image, sourcePath, info);
+  image.SetCodecOption(option, format);
+  EncodeAs(image, format, out);
+}
+
 }  // namespace
+
+void PrepareEmbeddedMetadata(CImage& image, const std::string& sourcePath,
+                             const SourceInfo& info) {
+  const CSettings& s = GetSettings();
+  const MetadataWriteOptions options = MetadataOptionsFromSettings();
+  std::vector<uint8_t> exif;
+  if (s.GdiplusAvailable != 0)
+    exif = BuildExifBlock(info.Items, info.ItemCount, image.GetExifBlock(), image.GetWidth(),
+                          image.GetHeight(), options);
+  image.SetExifBlock(std::move(exif));
+  std::vector<uint8_t> xmp;
+  if (options.KeepExisting && s.GdiplusAvailable != 0)
+    xmp = BuildXmpPacket(image.GetXmpPacket(), sourcePath);
+  image.SetXmpPacket(std::move(xmp));
+}
 
 void COutputFormat::Encode(CImage&, const std::string&, const SourceInfo&, EncodedOutput& out) {
   out.write = false;
@@ -78,7 +118,12 @@ uint8_t COutputFormat::Save(CImage& image, const std::string& sourcePath, std::s
                             const PropertyItemList* items, int propertyCount,
                             const SourceInfo& info) {
   EncodedOutput out;
-  Encode(image, sourcePath, info, out);
+  SourceInfo withItems = info;
+  if (withItems.Items == nullptr) {
+    withItems.Items = items;
+    withItems.ItemCount = propertyCount;
+  }
+  Encode(image, sourcePath, withItems, out);
   std::string error;
   uint8_t result = Write(out, outputBase, items, propertyCount, &error);
   if (result != 0 && !error.empty()) image.SetLastError(error);
@@ -171,8 +216,31 @@ void CFormatKeep::Encode(CImage& image, const std::string& sourcePath, const Sou
     out.error = "the source format cannot be written";
     return;
   }
+  if (EmbedsMetadata(info.SourceFormat)) {
+    // WebP, AVIF, JPEG XL and HEIC sources: their metadata goes inside.
+    EncodeWithMetadata(image, info.SourceFormat, info.SourceCodecOption, sourcePath, info, out);
+    return;
+  }
   image.SetCodecOption(info.SourceCodecOption, info.SourceFormat);
   // Written like every other format: with the backup the user asked for,
   // through a temporary file.
   EncodeAs(image, info.SourceFormat, out);
+}
+
+void CFormatWebP::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+                         EncodedOutput& out) {
+  out.extension = Extension();
+  EncodeWithMetadata(image, FORMAT_WEBP, CodecOption(), sourcePath, info, out);
+}
+
+void CFormatAVIF::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+                         EncodedOutput& out) {
+  out.extension = Extension();
+  EncodeWithMetadata(image, FORMAT_AVIF, CodecOption(), sourcePath, info, out);
+}
+
+void CFormatJXL::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+                        EncodedOutput& out) {
+  out.extension = Extension();
+  EncodeWithMetadata(image, FORMAT_JXL, CodecOption(), sourcePath, info, out);
 }

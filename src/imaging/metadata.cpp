@@ -7,7 +7,8 @@
 // repeat those of the main directory) and the maker notes (their inner
 // offsets would point nowhere in another file).
 //
-// Writing (JPEG and PNG outputs only): the kept items, then the user's
+// Writing (JPEG and PNG outputs rewritten; for the container formats an
+// EXIF block that their encoders embed): the kept items, then the user's
 // artist, description and copyright, each replacing a copied one. The pixel
 // data is never decoded or encoded again: a JPEG gets its EXIF segment
 // replaced by Exiv2, a PNG gets an eXIf chunk built here. The new file is
@@ -556,6 +557,75 @@ bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* ite
   std::string why;
   if (!WriteFileReplacing(finalPath, out, why)) return Fail(reason, why);
   return true;
+}
+
+std::vector<uint8_t> BuildExifBlock(const PropertyItemList* items, int count,
+                                    const std::vector<uint8_t>& decodedBlock, long width,
+                                    long height, const MetadataWriteOptions& options) {
+  if (!EnsureInit() || (!options.KeepExisting && !options.UseUserComment)) return {};
+  try {
+    Exiv2::ExifData exif;
+    const bool haveItems = items != nullptr && count > 0 && !items->empty();
+    if (options.KeepExisting && !haveItems && decodedBlock.size() >= 8) {
+      // A source the metadata library cannot read: its block as the
+      // decoder found it, without what described the source's own storage.
+      Exiv2::ExifParser::decode(exif, decodedBlock.data(), uint32_t(decodedBlock.size()));
+      for (auto it = exif.begin(); it != exif.end();) {
+        if (!IsItemGroup(it->groupName()) || IsStructureTag(it->tag()) ||
+            it->tag() == kTagMakerNote)
+          it = exif.erase(it);
+        else
+          ++it;
+      }
+      // Those decoders turn the picture as the file says: it is upright now.
+      Exiv2::ExifKey orientation(uint16_t(kTagOrientation), "Image");
+      if (exif.findKey(orientation) != exif.end()) {
+        Exiv2::UShortValue upright;
+        upright.value_.push_back(1);
+        SetDatum(exif, orientation, upright);
+      }
+    }
+    BuildExif(exif, items, count, options);
+    UpdateDescriptiveTags(exif, width, height, false, 0, 0);
+    if (exif.empty()) return {};
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    return std::vector<uint8_t>(blob.begin(), blob.end());
+  } catch (...) {
+    return {};
+  }
+}
+
+std::vector<uint8_t> BuildXmpPacket(const std::vector<uint8_t>& decodedPacket,
+                                    const std::string& sourcePath) {
+  if (!EnsureInit()) return decodedPacket;
+  try {
+    std::string packet(decodedPacket.begin(), decodedPacket.end());
+    if (packet.empty() && !sourcePath.empty()) {
+      Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(sourcePath);
+      if (image.get() == nullptr) return {};
+      image->readMetadata();
+      packet = image->xmpPacket();
+    }
+    if (packet.find("Orientation") != std::string::npos) {
+      // The orientation belongs to the EXIF block, which the rotation stage
+      // keeps in step with the pixels; a second one here could contradict it.
+      Exiv2::XmpData xmp;
+      if (Exiv2::XmpParser::decode(xmp, packet) == 0) {
+        auto pos = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+        if (pos != xmp.end()) {
+          xmp.erase(pos);
+          std::string rewritten;
+          if (Exiv2::XmpParser::encode(rewritten, xmp, Exiv2::XmpParser::useCompactFormat) == 0)
+            packet = rewritten;
+        }
+      }
+    }
+    return std::vector<uint8_t>(packet.begin(), packet.end());
+  } catch (...) {
+    // An unreadable source has no packet to give; a decoded one stays.
+    return decodedPacket;
+  }
 }
 
 const char* MetadataGroupForTag(uint32_t tag) {

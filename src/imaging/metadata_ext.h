@@ -49,6 +49,25 @@ PropertyItem MakeAsciiItem(uint32_t tag, const std::string& text);
 // The first item with that tag in the list, or nullptr.
 const PropertyItem* FindPropertyItem(const PropertyItemList* items, int count, uint32_t tag);
 
+// The EXIF block (TIFF header and directories, little-endian) that an
+// output whose encoder embeds metadata carries: the kept items (when
+// KeepExisting) and the user's values (when UseUserComment), the picture
+// size items set to width x height. Without items, KeepExisting starts from
+// decodedBlock, the block the source's decoder found (formats the metadata
+// library cannot read), less its storage tags and with the orientation
+// upright, as those decoders turn the picture themselves. Empty when there
+// is nothing to write.
+std::vector<uint8_t> BuildExifBlock(const PropertyItemList* items, int count,
+                                    const std::vector<uint8_t>& decodedBlock, long width,
+                                    long height, const MetadataWriteOptions& options);
+
+// The XMP packet such an output carries when the source's metadata is
+// kept: the one its decoder found, else the one the metadata library reads
+// from sourcePath (empty when none), without an orientation (the EXIF
+// block's is the one kept in step with the pixels).
+std::vector<uint8_t> BuildXmpPacket(const std::vector<uint8_t>& decodedPacket,
+                                    const std::string& sourcePath);
+
 // ---- PNG chunks ----------------------------------------------------------------
 
 struct PngChunk {

@@ -177,6 +177,93 @@ void CFormatKeep::Describe(std::string& text) {
   text = UiText("Нет настроек, запись в формат WMF и EMF не поддерживается");
 }
 
+// ---- WebP, AVIF, JPEG XL -------------------------------------------------------
+
+namespace {
+
+// The codec option of the three: quality in bits 0-7, effort in bits 8-11,
+// the switch in bit 12. Values out of range are brought into it here, so a
+// hand-edited settings file never reaches an encoder with them.
+uint32_t PackOption(int quality, int effort, int effortMax, int effortMin, int flag) {
+  quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+  effort = effort < effortMin ? effortMin : effort > effortMax ? effortMax : effort;
+  return uint32_t(quality) | (uint32_t(effort) << 8) | (flag != 0 ? (1u << 12) : 0u);
+}
+
+}  // namespace
+
+CFormatWebP::CFormatWebP() : COutputFormat("WebP", 1, ".webp") {}
+
+int CFormatWebP::LoadOptions(CIniStore& store) {
+  Quality = store.GetInt(Name, "Quality", 80);
+  Lossless = store.GetBool(Name, "Lossless", false) ? 1 : 0;
+  Method = store.GetInt(Name, "Method", 4);
+  return 1;
+}
+
+int CFormatWebP::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Quality", Quality);
+  store.SetBool(Name, "Lossless", Lossless != 0);
+  store.SetInt(Name, "Method", Method);
+  return 1;
+}
+
+void CFormatWebP::Describe(std::string& text) {
+  text = Format("Качество:%d%%, ", Quality);
+  text += Format("Метод:%d, ", Method);
+  text += Format("Без потерь:%s", OnOff(Lossless));
+}
+
+uint32_t CFormatWebP::CodecOption() const { return PackOption(Quality, Method, 6, 0, Lossless); }
+
+CFormatAVIF::CFormatAVIF() : COutputFormat("AVIF", 1, ".avif") {}
+
+int CFormatAVIF::LoadOptions(CIniStore& store) {
+  Quality = store.GetInt(Name, "Quality", 60);
+  Speed = store.GetInt(Name, "Speed", 6);
+  Chroma444 = store.GetBool(Name, "Chroma444", false) ? 1 : 0;
+  return 1;
+}
+
+int CFormatAVIF::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Quality", Quality);
+  store.SetInt(Name, "Speed", Speed);
+  store.SetBool(Name, "Chroma444", Chroma444 != 0);
+  return 1;
+}
+
+void CFormatAVIF::Describe(std::string& text) {
+  text = Format("Качество:%d%%, ", Quality);
+  text += Format("Скорость:%d, ", Speed);
+  text += Format("Цветность:%s", Chroma444 != 0 ? std::string("4:4:4") : std::string("4:2:0"));
+}
+
+uint32_t CFormatAVIF::CodecOption() const { return PackOption(Quality, Speed, 10, 0, Chroma444); }
+
+CFormatJXL::CFormatJXL() : COutputFormat("JPEG XL", 1, ".jxl") {}
+
+int CFormatJXL::LoadOptions(CIniStore& store) {
+  Quality = store.GetInt(Name, "Quality", 90);
+  Effort = store.GetInt(Name, "Effort", 7);
+  Lossless = store.GetBool(Name, "Lossless", false) ? 1 : 0;
+  return 1;
+}
+
+int CFormatJXL::SaveOptions(CIniStore& store) {
+  store.SetInt(Name, "Quality", Quality);
+  store.SetInt(Name, "Effort", Effort);
+  store.SetBool(Name, "Lossless", Lossless != 0);
+  return 1;
+}
+
+void CFormatJXL::Describe(std::string& text) {
+  text = Format("Качество:%d%%, ", Quality);
+  text += Format("Усилие:%d, ", Effort);
+  text += Format("Без потерь:%s", OnOff(Lossless));
+}
+
+uint32_t CFormatJXL::CodecOption() const { return PackOption(Quality, Effort, 9, 1, Lossless); }
+
 // ---- extensions -----------------------------------------------------------------
 
 int FormatFromExtension(const std::string& path) {

@@ -4,8 +4,9 @@
 //
 // The settings record owns one object of each class, in this order (the
 // index is the setting OutputFormat): 0 JPEG, 1 PNG, 2 TIFF, 3 BMP, 4 GIF,
-// 5 keep the source's format. Objects whose HasOptions is 1 keep their options
-// in the INI section named by Name.
+// 5 keep the source's format, 6 WebP, 7 AVIF, 8 JPEG XL (appended after the
+// first six, so stored values keep their meaning). Objects whose HasOptions
+// is 1 keep their options in the INI section named by Name.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,11 @@ struct SourceInfo {
   int NotResized = 0;               // 1 when the resize stage did not run
   int FrameCount = 0;               // frames in the source file
   uint32_t SourceCodecOption = 0;   // codec option of the source format after loading
+  // The source's metadata items after the picture steps (the rotation stage
+  // resets the orientation item): the writers of container formats build
+  // the EXIF block they embed from them. Null when none were read.
+  const PropertyItemList* Items = nullptr;
+  int ItemCount = 0;
 };
 
 // Format code (see ImageFormat in image.h) of a path's extension: the text
@@ -161,3 +167,61 @@ class CFormatKeep : public COutputFormat {
   void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
               EncodedOutput& out) override;
 };
+
+// The formats written with a quality, an effort and one switch, whose
+// encoders embed the metadata themselves: before encoding, the image gets
+// the EXIF block (the kept items and the user's values) and XMP packet the
+// output is to carry, and keeps its ICC profile. Their codec option: bits
+// 0-7 quality, bits 8-11 effort, bit 12 the switch.
+class CFormatWebP : public COutputFormat {
+ public:
+  CFormatWebP();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
+  uint32_t CodecOption() const;
+
+  int Quality = 80;   // 1..100
+  int Lossless = 0;   // switch
+  int Method = 4;     // 0 fastest .. 6 smallest
+};
+
+class CFormatAVIF : public COutputFormat {
+ public:
+  CFormatAVIF();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
+  uint32_t CodecOption() const;
+
+  int Quality = 60;    // 1..100
+  int Speed = 6;       // 0 slowest .. 10 fastest
+  int Chroma444 = 0;   // switch: full colour resolution instead of 4:2:0
+};
+
+class CFormatJXL : public COutputFormat {
+ public:
+  CFormatJXL();
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
+  uint32_t CodecOption() const;
+
+  int Quality = 90;   // 1..100, 90 is a distance of 1.0
+  int Effort = 7;     // 1 fastest .. 9 smallest
+  int Lossless = 0;   // switch
+};
+
+// Sets on image the EXIF block and XMP packet an output of a container
+// format carries, from the settings' metadata choices, the source's items
+// and the blocks the decoder found (the XMP packet of other sources is read
+// from sourcePath); the ICC profile stays. Used by the writers above and by
+// the keep-format writer for such sources.
+void PrepareEmbeddedMetadata(CImage& image, const std::string& sourcePath,
+                             const SourceInfo& info);

@@ -62,6 +62,9 @@ CSettings::CSettings() {
   OutputFormats.push_back(std::make_unique<CFormatBMP>());
   OutputFormats.push_back(std::make_unique<CFormatGIF>());
   OutputFormats.push_back(std::make_unique<CFormatKeep>());
+  OutputFormats.push_back(std::make_unique<CFormatWebP>());
+  OutputFormats.push_back(std::make_unique<CFormatAVIF>());
+  OutputFormats.push_back(std::make_unique<CFormatJXL>());
   ResetToDefaults();
 }
 

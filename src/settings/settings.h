@@ -26,7 +26,7 @@
 // Values out of range (hand-edited files) are kept in the fields exactly as
 // read and written back unchanged; the accessors below bring them into range
 // where they are used:
-//   OutputFormatIndex()     OutputFormat outside 0..5          -> 0 (JPEG)
+//   OutputFormatIndex()     OutputFormat outside 0..8          -> 0 (JPEG)
 //   LastTabPageIndex()      LastTabPage outside 0..4           -> 0
 //   ViewModeIndex()         ViewMode outside 0..2              -> 1 (table)
 //   ThumbsQualityIndex()    SysPropsThumbsQuality outside 0..2 -> 1 (low)
@@ -190,8 +190,8 @@ class CSettings {
   std::string ProgramFolder;  // ends in "/"
   std::string SettingsFolder;  // ends in "/"; empty: ProgramFolder
   int GdiplusAvailable = 0;   // 1 when metadata support is available
-  // The six output formats: JPEG, PNG, TIFF, BMP, GIF, keep; indexed by
-  // OutputFormat.
+  // The output formats: JPEG, PNG, TIFF, BMP, GIF, keep, WebP, AVIF,
+  // JPEG XL; indexed by OutputFormat.
   std::vector<std::unique_ptr<COutputFormat>> OutputFormats;
 
   // ---- [General] --------------------------------------------------------

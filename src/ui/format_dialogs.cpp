@@ -35,6 +35,26 @@ QWidget* EditWithSpin(QLineEdit*& edit, CUpDown*& spin, QWidget* parent) {
   return row;
 }
 
+// "Качество и размеры файлов": the percentage over the trackbar, with the
+// two ends explained below it.
+QGroupBox* MakeQualityGroup(QWidget* parent, QLabel*& label, QSlider*& slider) {
+  auto* group = new QGroupBox(Ui("Качество и размеры файлов"), parent);
+  auto* q = new QGridLayout(group);
+  label = new QLabel(group);
+  label->setAlignment(Qt::AlignCenter);
+  slider = new QSlider(Qt::Horizontal, group);
+  slider->setTickPosition(QSlider::TicksBelow);
+  slider->setMinimumWidth(260);
+  auto* worse = new QLabel(Ui("Хуже качество,\nно меньше размер"), group);
+  auto* better = new QLabel(Ui("Лучше качество,\nно больше размер"), group);
+  better->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  q->addWidget(label, 0, 0, 1, 2);
+  q->addWidget(slider, 1, 0, 1, 2);
+  q->addWidget(worse, 2, 0);
+  q->addWidget(better, 2, 1);
+  return group;
+}
+
 void CheckRadio(QButtonGroup* group, int id) {
   group->setExclusive(false);
   for (QAbstractButton* button : group->buttons()) button->setChecked(false);
@@ -84,20 +104,8 @@ int CFormatOptionsDlg::DoModal() {
 CPageJPEG::CPageJPEG(QWidget* parent) : CFormatOptionsDlg(parent) {
   setWindowTitle(Ui("Свойства JPEG"));
 
-  auto* qualityGroup = new QGroupBox(Ui("Качество и размеры файлов"), this);
-  auto* q = new QGridLayout(qualityGroup);
-  label_ = new QLabel(QStringLiteral("50%"), qualityGroup);
-  label_->setAlignment(Qt::AlignCenter);
-  quality_ = new QSlider(Qt::Horizontal, qualityGroup);
-  quality_->setTickPosition(QSlider::TicksBelow);
-  quality_->setMinimumWidth(260);
-  auto* worse = new QLabel(Ui("Хуже качество,\nно меньше размер"), qualityGroup);
-  auto* better = new QLabel(Ui("Лучше качество,\nно больше размер"), qualityGroup);
-  better->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  q->addWidget(label_, 0, 0, 1, 2);
-  q->addWidget(quality_, 1, 0, 1, 2);
-  q->addWidget(worse, 2, 0);
-  q->addWidget(better, 2, 1);
+  QGroupBox* qualityGroup = MakeQualityGroup(this, label_, quality_);
+  label_->setText(QStringLiteral("50%"));
 
   auto* otherGroup = new QGroupBox(Ui("Прочее"), this);
   auto* o = new QGridLayout(otherGroup);
@@ -279,6 +287,89 @@ bool CPageTIFF::StoreControls() {
   return true;
 }
 
+// ---- CPageQualityEffort -----------------------------------------------------------------
+
+const CPageQualityEffort::Kind CPageQualityEffort::kWebP = {
+    "Настройки WebP", "Метод сжатия (0..6, больше - меньше файл, но дольше)", 0, 6,
+    "Без потерь"};
+const CPageQualityEffort::Kind CPageQualityEffort::kAVIF = {
+    "Настройки AVIF", "Скорость (0..10, меньше - меньше файл, но дольше)", 0, 10,
+    "Цветность 4:4:4 (без прореживания цвета)"};
+const CPageQualityEffort::Kind CPageQualityEffort::kJXL = {
+    "Настройки JPEG XL", "Усилие (1..9, больше - меньше файл, но дольше)", 1, 9, "Без потерь"};
+
+CPageQualityEffort::CPageQualityEffort(const Kind& kind, QWidget* parent)
+    : CFormatOptionsDlg(parent), kind_(kind) {
+  setWindowTitle(Ui(kind.title));
+
+  QGroupBox* qualityGroup = MakeQualityGroup(this, label_, quality_);
+
+  auto* otherGroup = new QGroupBox(Ui("Прочее"), this);
+  auto* o = new QGridLayout(otherGroup);
+  auto* effortLabel = new QLabel(Ui(kind.effortText), otherGroup);
+  QWidget* effortRow = EditWithSpin(effort_, effortSpin_, otherGroup);
+  MakeDigitsOnly(effort_);
+  switch_ = new QCheckBox(Ui(kind.switchText), otherGroup);
+  o->addWidget(effortLabel, 0, 0);
+  o->addWidget(effortRow, 0, 1, Qt::AlignLeft);
+  o->addWidget(switch_, 1, 0, 1, 2);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(qualityGroup);
+  layout->addWidget(otherGroup);
+  layout->addWidget(MakeButtonRow());
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  quality_->setRange(1, 100);
+  quality_->setTickInterval(5);
+  quality_->setPageStep(5);
+  quality_->setTracking(true);
+  connect(quality_, &QSlider::valueChanged, this,
+          [this](int value) { label_->setText(PercentLabel(value)); });
+}
+
+void CPageQualityEffort::InitDialog() {
+  effortSpin_->SetRange(kind_.effortMin, kind_.effortMax);
+  LoadControls();
+}
+
+void CPageQualityEffort::LoadControls() {
+  quality_->setValue(Quality);
+  label_->setText(PercentLabel(quality_->value()));
+  effortSpin_->SetPos(Effort);
+  switch_->setChecked(Switch);
+}
+
+bool CPageQualityEffort::StoreControls() {
+  int effort = Effort;
+  if (!ReadIntEdit(this, effort_, effort, kind_.effortMin, kind_.effortMax)) return false;
+  Effort = effort;
+  Quality = quality_->value();
+  Switch = switch_->isChecked();
+  return true;
+}
+
+namespace {
+
+// Runs the dialog of kind on the three options of a WebP, AVIF or JPEG XL
+// format; they change only on OK.
+int RunQualityEffort(const CPageQualityEffort::Kind& kind, int& quality, int& effort,
+                     int& flag) {
+  CPageQualityEffort dialog(kind);
+  dialog.Quality = quality;
+  dialog.Effort = effort;
+  dialog.Switch = flag != 0;
+  const int result = dialog.DoModal();
+  if (result == 1) {
+    quality = dialog.Quality;
+    effort = dialog.Effort;
+    flag = dialog.Switch ? 1 : 0;
+  }
+  return result;
+}
+
+}  // namespace
+
 // ---- the formats' setup -----------------------------------------------------------------
 
 int RunFormatSetup(COutputFormat& format) {
@@ -328,6 +419,14 @@ int RunFormatSetup(COutputFormat& format) {
     if (result == 1) tiff->CompressionType = dialog.Compression;
     return result;
   }
+  if (auto* webp = dynamic_cast<CFormatWebP*>(&format))
+    return RunQualityEffort(CPageQualityEffort::kWebP, webp->Quality, webp->Method,
+                            webp->Lossless);
+  if (auto* avif = dynamic_cast<CFormatAVIF*>(&format))
+    return RunQualityEffort(CPageQualityEffort::kAVIF, avif->Quality, avif->Speed,
+                            avif->Chroma444);
+  if (auto* jxl = dynamic_cast<CFormatJXL*>(&format))
+    return RunQualityEffort(CPageQualityEffort::kJXL, jxl->Quality, jxl->Effort, jxl->Lossless);
   return 2;
 }
 

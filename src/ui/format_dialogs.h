@@ -1,4 +1,5 @@
-// The option dialogs of the JPEG, PNG, GIF and TIFF output formats. The
+// The option dialogs of the JPEG, PNG, GIF, TIFF, WebP, AVIF and JPEG XL
+// output formats. The
 // format's setup copies its options into a dialog, runs it, and copies them
 // back only on OK; "Отмена" and Escape leave the options as they were.
 #pragma once
@@ -140,6 +141,46 @@ class CPageTIFF : public CFormatOptionsDlg {
 
  private:
   QButtonGroup* compression_ = nullptr;
+};
+
+// "Настройки WebP", "Настройки AVIF", "Настройки JPEG XL": a quality
+// trackbar (1..100) as in the JPEG dialog, the effort of the encoder in an
+// edit with arrows, and one switch (lossless, or 4:4:4 chroma for AVIF).
+class CPageQualityEffort : public CFormatOptionsDlg {
+  Q_OBJECT
+ public:
+  // The format's texts and the effort's range.
+  struct Kind {
+    const char* title;
+    const char* effortText;
+    int effortMin;
+    int effortMax;
+    const char* switchText;
+  };
+  static const Kind kWebP, kAVIF, kJXL;
+
+  explicit CPageQualityEffort(const Kind& kind, QWidget* parent = nullptr);
+  void InitDialog() override;
+  void LoadControls() override;
+  bool StoreControls() override;
+
+  int Quality = 80;
+  int Effort = 4;
+  bool Switch = false;
+
+  QSlider* QualitySlider() const { return quality_; }
+  QLabel* QualityLabelControl() const { return label_; }
+  QLineEdit* EffortEdit() const { return effort_; }
+  CUpDown* EffortSpin() const { return effortSpin_; }
+  QCheckBox* SwitchBox() const { return switch_; }
+
+ private:
+  const Kind& kind_;
+  QSlider* quality_ = nullptr;
+  QLabel* label_ = nullptr;
+  QLineEdit* effort_ = nullptr;
+  CUpDown* effortSpin_ = nullptr;
+  QCheckBox* switch_ = nullptr;
 };
 
 // The setup of a format: opens the dialog of its kind, copies the options

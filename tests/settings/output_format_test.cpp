@@ -4,18 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include "imaging/image.h"
 #include "settings/ini_store.h"
 #include "settings/settings.h"
 
 namespace {
 
-TEST(OutputFormatTest, TheSixFormatsInOrder) {
+TEST(OutputFormatTest, TheFormatsInOrder) {
   CSettings s;
-  ASSERT_EQ(6u, s.OutputFormats.size());
-  const char* names[] = {"JPEG", "PNG", "TIFF", "BMP", "GIF", "Не менять"};
-  const char* exts[] = {".jpg", ".png", ".tif", ".bmp", ".gif", ""};
-  const int options[] = {1, 1, 1, 0, 1, 0};
-  for (size_t i = 0; i < 6; ++i) {
+  ASSERT_EQ(9u, s.OutputFormats.size());
+  const char* names[] = {"JPEG", "PNG", "TIFF", "BMP", "GIF", "Не менять", "WebP", "AVIF",
+                         "JPEG XL"};
+  const char* exts[] = {".jpg", ".png", ".tif", ".bmp", ".gif", "", ".webp", ".avif", ".jxl"};
+  const int options[] = {1, 1, 1, 0, 1, 0, 1, 1, 1};
+  for (size_t i = 0; i < 9; ++i) {
     EXPECT_EQ(names[i], s.OutputFormats[i]->Name);
     EXPECT_STREQ(exts[i], s.OutputFormats[i]->Extension());
     EXPECT_EQ(options[i], s.OutputFormats[i]->HasOptions);
@@ -37,6 +39,15 @@ TEST(OutputFormatTest, DescribeTexts) {
   EXPECT_EQ("Палитра:Адаптивная, Кол-во цветов:256, Диффузия:Вкл, Сжатие:LZW", text);
   s.OutputFormats[5]->Describe(text);
   EXPECT_EQ("Нет настроек, запись в формат WMF и EMF не поддерживается", text);
+  s.OutputFormats[6]->Describe(text);
+  EXPECT_EQ("Качество:80%, Метод:4, Без потерь:Выкл", text);
+  s.OutputFormats[7]->Describe(text);
+  EXPECT_EQ("Качество:60%, Скорость:6, Цветность:4:2:0", text);
+  s.OutputFormats[8]->Describe(text);
+  EXPECT_EQ("Качество:90%, Усилие:7, Без потерь:Выкл", text);
+  static_cast<CFormatAVIF&>(*s.OutputFormats[7]).Chroma444 = 1;
+  s.OutputFormats[7]->Describe(text);
+  EXPECT_EQ("Качество:60%, Скорость:6, Цветность:4:4:4", text);
 
   auto& tiff = static_cast<CFormatTIFF&>(*s.OutputFormats[2]);
   tiff.CompressionType = 6;
@@ -132,6 +143,49 @@ TEST(OutputFormatTest, OptionsInTheirSections) {
     EXPECT_EQ(c.wantSmoothing, j.Smoothing);
     EXPECT_EQ(c.wantLimit, g.PaletteLimitColors);
   }
+}
+
+// The codec option of the three container formats: quality, effort and the
+// switch in their bits, values out of range brought into it.
+TEST(OutputFormatTest, ContainerFormatsCodecOptions) {
+  CFormatWebP webp;
+  EXPECT_EQ(80u | (4u << 8), webp.CodecOption());
+  webp.Quality = 0;
+  webp.Method = 9;
+  webp.Lossless = 3;
+  EXPECT_EQ(1u | (6u << 8) | (1u << 12), webp.CodecOption());
+  CFormatAVIF avif;
+  avif.Quality = 250;
+  avif.Speed = -2;
+  avif.Chroma444 = 1;
+  EXPECT_EQ(100u | (0u << 8) | (1u << 12), avif.CodecOption());
+  CFormatJXL jxl;
+  EXPECT_EQ(90u | (7u << 8), jxl.CodecOption());
+  jxl.Effort = 0;
+  EXPECT_EQ(90u | (1u << 8), jxl.CodecOption());
+
+  // Their sections and keys, read back with defaults for missing keys.
+  CIniStore store("");
+  jxl.Lossless = 1;
+  EXPECT_EQ(1, webp.SaveOptions(store));
+  EXPECT_EQ(1, avif.SaveOptions(store));
+  EXPECT_EQ(1, jxl.SaveOptions(store));
+  ASSERT_EQ(3, store.SectionCount());
+  EXPECT_EQ("WebP", store.SectionName(0));
+  EXPECT_EQ((std::vector<std::string>{"Quality", "Lossless", "Method"}), store.SectionAt(0).KeyNames);
+  EXPECT_EQ((std::vector<std::string>{"0", "1", "9"}), store.SectionAt(0).Values);
+  EXPECT_EQ("AVIF", store.SectionName(1));
+  EXPECT_EQ((std::vector<std::string>{"Quality", "Speed", "Chroma444"}), store.SectionAt(1).KeyNames);
+  EXPECT_EQ("JPEG XL", store.SectionName(2));
+  EXPECT_EQ((std::vector<std::string>{"Quality", "Effort", "Lossless"}), store.SectionAt(2).KeyNames);
+  EXPECT_EQ((std::vector<std::string>{"90", "0", "1"}), store.SectionAt(2).Values);
+  CIniStore partial("");
+  partial.SetString("webp", "method", "2");
+  CFormatWebP loaded;
+  loaded.Quality = 5;
+  EXPECT_EQ(1, loaded.LoadOptions(partial));
+  EXPECT_EQ(2, loaded.Method);
+  EXPECT_EQ(80, loaded.Quality);
 }
 
 TEST(OutputFormatTest, SetupGoesThroughTheHook) {

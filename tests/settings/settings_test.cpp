@@ -173,6 +173,21 @@ std::string DefaultFileText(int language) {
          "\n"
          "[TIFF]\n"
          "Compression - Type=0\n"
+         "\n"
+         "[WebP]\n"
+         "Quality=80\n"
+         "Lossless=0\n"
+         "Method=4\n"
+         "\n"
+         "[AVIF]\n"
+         "Quality=60\n"
+         "Speed=6\n"
+         "Chroma444=0\n"
+         "\n"
+         "[JPEG XL]\n"
+         "Quality=90\n"
+         "Effort=7\n"
+         "Lossless=0\n"
          "\n";
 }
 
@@ -242,7 +257,7 @@ TEST_F(SettingsTest, FileWithoutSectionIsNeverOverwritten) {
 TEST_F(SettingsTest, MissingKeysTakeDefaultsAndValueRules) {
   WriteFileText(path,
                 "[General]\r\nLanguage=1\r\nBackup=2\r\nUseRename=abc\r\n"
-                "OutputFormat=7\r\nRenamePattern= pic = #\r\n"
+                "OutputFormat=9\r\nRenamePattern= pic = #\r\n"
                 "[Dimensions]\r\nWidth=12abc\r\nHeight=abc\r\nDPI=0\r\n"
                 "[Watermarks]\r\nFont - lfItalic=300\r\nFont - lfCharSet=-1\r\n"
                 "Font - Color=16777215\r\nTransparentColor=-1\r\n"
@@ -261,7 +276,7 @@ TEST_F(SettingsTest, MissingKeysTakeDefaultsAndValueRules) {
   EXPECT_EQ(12, s.Width);
   EXPECT_EQ(0, s.Height);
   EXPECT_EQ(72, s.DpiValue());
-  EXPECT_EQ(7, s.OutputFormat);
+  EXPECT_EQ(9, s.OutputFormat);
   EXPECT_EQ(0, s.OutputFormatIndex());
   EXPECT_EQ(44, s.Font.lfItalic);
   EXPECT_EQ(255, s.Font.lfCharSet);
@@ -274,7 +289,7 @@ TEST_F(SettingsTest, MissingKeysTakeDefaultsAndValueRules) {
   CIniStore back(path);
   ASSERT_TRUE(back.Read());
   EXPECT_EQ("1", back.GetString("General", "Backup", ""));
-  EXPECT_EQ("7", back.GetString("General", "OutputFormat", ""));  // kept as read
+  EXPECT_EQ("9", back.GetString("General", "OutputFormat", ""));  // kept as read
   EXPECT_EQ("0", back.GetString("Dimensions", "DPI", ""));
   EXPECT_EQ("-1062731775", back.GetString("INET", "Proxy - IP", ""));
   EXPECT_EQ("16777215", back.GetString("Watermarks", "Font - Color", ""));

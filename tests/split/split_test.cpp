@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/host.h"
+#include "imaging/image.h"
 #include "services/split.h"
 #include "services/strings.h"
 #include "finishes_within.h"
@@ -257,6 +258,41 @@ TEST(SplitFrames, MultiImageIconGivesOneIconPerImage) {
   EXPECT_EQ(Identify(tmp / "app_001.ico"), "ICO 16x16\n");
   EXPECT_EQ(Identify(tmp / "app_002.ico"), "ICO 32x32\n");
   EXPECT_EQ(Identify(tmp / "app_003.ico"), "ICO 48x48\n");
+}
+
+// An animated WebP splits like a GIF: each frame composed on the canvas,
+// written as a WebP of its own (lossless, as the source is).
+TEST(SplitFrames, AnimatedWebpGivesOneFilePerFrame) {
+  TempDir tmp;
+  std::string frames;
+  const char* colours[] = {"red", "lime", "blue"};
+  for (const char* colour : colours) {
+    const std::string png = tmp / (std::string(colour) + ".png");
+    Make("-size 8x6 xc:" + std::string(colour), png);
+    frames += " " + Quote(png);
+  }
+  const std::string source = tmp / "walk.webp";
+  ASSERT_EQ(testing_support::Run("img2webp -lossless -d 50" + frames + " -o " + Quote(source) +
+                                 " >/dev/null 2>&1"),
+            0);
+  const fs::path out = tmp.path() / "frames";
+  fs::create_directory(out);
+  Recorder rec;
+  SplitOutcome outcome;
+  ASSERT_TRUE(SplitFrames(source, out.string(), rec.Callbacks(), &outcome));
+  EXPECT_EQ(outcome.frameCount, 3);
+  EXPECT_EQ(outcome.written, 3);
+  ASSERT_EQ(FilesIn(out), (std::vector<std::string>{"walk_001.webp", "walk_002.webp",
+                                                     "walk_003.webp"}));
+  const char* pixels[] = {"srgb(255,0,0)", "srgb(0,255,0)", "srgb(0,0,255)"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string frame = (out / ("walk_00" + std::to_string(i + 1) + ".webp")).string();
+    CImage back;
+    ASSERT_TRUE(back.Load(frame)) << back.GetLastError();
+    EXPECT_EQ(back.GetNumFrames(), 1);
+    const std::string pixel = Pixel(frame);
+    EXPECT_TRUE(pixel == pixels[i] || pixel == colours[i]) << frame << ": " << pixel;
+  }
 }
 
 TEST(SplitFrames, SingleFrameTiffWritesNothing) {

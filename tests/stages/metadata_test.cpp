@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "imaging/codecs/codec.h"
 #include "imaging/metadata_ext.h"
 #include "stages_support.h"
 
@@ -66,6 +67,13 @@ std::string Tags(const std::string& path, const std::string& tags) {
   std::string out = RunOutput("exiftool -T " + tags + " " + Quote(path) + " 2>/dev/null");
   if (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
+}
+
+
+// The encoder of a format in the codec table, or nullptr.
+bool CanWrite(int format) {
+  const CodecInfo* codec = FindCodec(format);
+  return codec != nullptr && codec->encode != nullptr;
 }
 
 const char kCameraTags[] =
@@ -351,6 +359,101 @@ TEST(MetadataBatch, PngOutputCarriesUserValues) {
                       " --set META.UseUserComment=1 --set META.ImageAuthor=Bob " + Quote(source));
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(Tags(tmp / "out/camera.tif", "-Artist"), "-");
+}
+
+// The container formats embed the metadata themselves: a camera JPEG with a
+// Display P3 profile, written to each output format with "keep existing"
+// and the user's author, keeps its tags (orientation made upright by the
+// rotation stage) and its profile.
+TEST(MetadataBatch, EveryOutputCarriesTagsAndProfile) {
+  TempDir tmp;
+  const std::string source = MakeCameraJpeg(tmp);
+  testing_support::WriteFileBytes(tmp / "p3.icc", testing_support::MakeDisplayP3Profile().data(),
+                                  testing_support::MakeDisplayP3Profile().size());
+  ExifToolWrite(source, "'-ICC_Profile<=" + (tmp / "p3.icc") + "'");
+  ASSERT_EQ(Tags(source, "-ProfileDescription"), "Display P3 test");
+  const std::string keep =
+      " --set FlipRotate.RotationMode=4 --set META.KeepExisting=1 --set META.UseUserComment=1"
+      " --set META.ImageAuthor=Bob ";
+  const struct {
+    const char* format;
+    int code;
+    const char* ext;
+    bool embeds;  // the encoder writes the EXIF block (else the metadata step)
+  } cases[] = {{"webp", FORMAT_WEBP, "webp", true}, {"jxl", FORMAT_JXL, "jxl", true},
+               {"avif", FORMAT_AVIF, "avif", true}, {"jpg", FORMAT_JPG, "jpg", false},
+               {"png", FORMAT_PNG, "png", false},   {"tif", FORMAT_TIF, "tif", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    if (!CanWrite(c.code)) {
+      // Without an encoder the file fails with a reason and the job goes on.
+      RunResult r = Lumaro(tmp, std::string("--format ") + c.format + " --output " +
+                                    Quote(tmp / "out") + keep + Quote(source));
+      EXPECT_EQ(r.status, 1) << r.out;
+      EXPECT_NE(r.out.find("ошибок 1"), std::string::npos) << r.out;
+      continue;
+    }
+    RunResult r = Lumaro(tmp, std::string("--format ") + c.format + " --output " +
+                                  Quote(tmp / "out") + keep + Quote(source));
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string out = tmp / ("out/camera." + std::string(c.ext));
+    CImage back;
+    ASSERT_TRUE(back.Load(out)) << back.GetLastError();
+    EXPECT_EQ(back.GetWidth(), 48);  // turned upright once
+    if (c.code == FORMAT_JXL) {
+      // A lossy JPEG XL file keeps the profile in its header; the decoder
+      // gives its pixels in plain sRGB, as it cannot render into a profile.
+      EXPECT_NE(RunOutput("jxlinfo " + Quote(out)).find(
+                    "Color space: " + std::to_string(testing_support::MakeDisplayP3Profile().size()) +
+                    "-byte ICC profile"),
+                std::string::npos);
+      EXPECT_TRUE(back.GetIccProfile().empty());
+    } else {
+      EXPECT_EQ(back.GetIccProfile(), testing_support::MakeDisplayP3Profile()) << "profile changed";
+    }
+    if (c.embeds) {
+      EXPECT_EQ(Tags(out, "-EXIF:Artist -Make -GPSLatitudeRef -Orientation# -ExifImageWidth "
+                          "-XMP:Creator"),
+                "Bob\tCanon\tNorth\t1\t48\tAnn");
+    }
+    if (c.code != FORMAT_JXL) {
+      EXPECT_EQ(Tags(out, "-ProfileDescription"), "Display P3 test");
+    }
+  }
+  // Without "keep existing" and user values nothing but the profile goes in.
+  RunResult r = Lumaro(tmp, "--format webp --output " + Quote(tmp / "bare") + " " + Quote(source));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Tags(tmp / "bare/camera.webp", "-Make -ProfileDescription"), "-\tDisplay P3 test");
+}
+
+// WebP and JPEG XL sources kept in their format carry their own EXIF and
+// XMP along; a damaged one is a failure and the job goes on.
+TEST(MetadataBatch, KeptContainerSourcesCarryTheirMetadata) {
+  TempDir tmp;
+  const std::string camera = MakeCameraJpeg(tmp);
+  std::filesystem::create_directories(tmp.path() / "in");
+  ASSERT_EQ(testing_support::Run("cwebp -quiet -q 80 -metadata all " + Quote(camera) + " -o " +
+                                 Quote(tmp / "in/a.webp")),
+            0);
+  ASSERT_EQ(testing_support::Run("cjxl " + Quote(camera) + " " + Quote(tmp / "in/b.jxl") +
+                                 " >/dev/null 2>&1"),
+            0);
+  testing_support::WriteFileText(tmp / "in/c.webp", "RIFF\x20\0\0\0WEBPVP8 broken");
+  RunResult r = Lumaro(tmp, "--format keep --output " + Quote(tmp / "out") +
+                                " --set FlipRotate.RotationMode=4 --set META.KeepExisting=1 " +
+                                Quote(tmp / "in/a.webp") + " " +
+                                Quote(tmp / "in/b.jxl") + " " + Quote(tmp / "in/c.webp"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("Преобразовано 2 файлов, ошибок 1"), std::string::npos) << r.out;
+  for (const char* name : {"out/a.webp", "out/b.jxl"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Tags(tmp / name, "-Make -XMP:Creator -Orientation#"), "Canon\tAnn\t1");
+    CImage back;
+    ASSERT_TRUE(back.Load(tmp / name)) << back.GetLastError();
+    EXPECT_EQ(back.GetType(), std::string(name).find("webp") != std::string::npos ? FORMAT_WEBP
+                                                                                  : FORMAT_JXL);
+    EXPECT_EQ(back.GetWidth(), 48);  // upright once
+  }
 }
 
 }  // namespace

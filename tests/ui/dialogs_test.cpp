@@ -533,6 +533,9 @@ TEST_F(DialogTest, DialogFormatOkCopiesBackCancelLeavesEverything) {
   auto& png = dynamic_cast<CFormatPNG&>(*s.OutputFormats[1]);
   auto& tiff = dynamic_cast<CFormatTIFF&>(*s.OutputFormats[2]);
   auto& gif = dynamic_cast<CFormatGIF&>(*s.OutputFormats[4]);
+  auto& webp = dynamic_cast<CFormatWebP&>(*s.OutputFormats[6]);
+  auto& avif = dynamic_cast<CFormatAVIF&>(*s.OutputFormats[7]);
+  auto& jxl = dynamic_cast<CFormatJXL&>(*s.OutputFormats[8]);
   gif.PaletteUserPaletteFile = "/pal/вещи.pal";
   png.Compression = 7;
 
@@ -553,6 +556,10 @@ TEST_F(DialogTest, DialogFormatOkCopiesBackCancelLeavesEverything) {
       g->CompressionGroup()->button(2)->click();
     } else if (auto* t = dynamic_cast<CPageTIFF*>(&d)) {
       t->CompressionGroup()->button(5)->click();
+    } else if (auto* m = dynamic_cast<CPageQualityEffort*>(&d)) {
+      m->QualitySlider()->setValue(33);
+      m->EffortEdit()->setText("3");
+      m->SwitchBox()->setChecked(true);
     }
     auto* f = dynamic_cast<CFormatOptionsDlg*>(&d);
     ASSERT_NE(f, nullptr);
@@ -563,7 +570,7 @@ TEST_F(DialogTest, DialogFormatOkCopiesBackCancelLeavesEverything) {
   };
   for (bool esc : {false, true}) {
     escape = esc;
-    for (int i : {0, 1, 2, 4}) EXPECT_EQ(s.OutputFormats[size_t(i)]->Setup(), 2);
+    for (int i : {0, 1, 2, 4, 6, 7, 8}) EXPECT_EQ(s.OutputFormats[size_t(i)]->Setup(), 2);
     EXPECT_EQ(jpeg.Quality, 75);
     EXPECT_EQ(jpeg.Smoothing, 0);
     EXPECT_EQ(jpeg.OptimizeHuffmanCoding, 1);
@@ -574,6 +581,10 @@ TEST_F(DialogTest, DialogFormatOkCopiesBackCancelLeavesEverything) {
     EXPECT_EQ(gif.PaletteLimitColors, 256);
     EXPECT_EQ(gif.PaletteErrorDiffusion, 1);
     EXPECT_EQ(gif.CompressionType, 0);
+    EXPECT_EQ(webp.Quality, 80);
+    EXPECT_EQ(webp.Method, 4);
+    EXPECT_EQ(avif.Chroma444, 0);
+    EXPECT_EQ(jxl.Effort, 7);
   }
 
   // The same changes with OK.
@@ -594,10 +605,23 @@ TEST_F(DialogTest, DialogFormatOkCopiesBackCancelLeavesEverything) {
       g->CompressionGroup()->button(2)->click();
     } else if (auto* t = dynamic_cast<CPageTIFF*>(&d)) {
       t->CompressionGroup()->button(5)->click();
+    } else if (auto* m = dynamic_cast<CPageQualityEffort*>(&d)) {
+      m->QualitySlider()->setValue(33);
+      EXPECT_EQ(m->QualityLabelControl()->text(), "33 %");
+      m->EffortEdit()->setText("3");
+      m->SwitchBox()->setChecked(true);
     }
     dynamic_cast<CFormatOptionsDlg&>(d).OkButton()->click();
   };
-  for (int i : {0, 1, 2, 4}) EXPECT_EQ(s.OutputFormats[size_t(i)]->Setup(), 1);
+  for (int i : {0, 1, 2, 4, 6, 7, 8}) EXPECT_EQ(s.OutputFormats[size_t(i)]->Setup(), 1);
+  EXPECT_EQ(webp.Quality, 33);
+  EXPECT_EQ(webp.Method, 3);
+  EXPECT_EQ(webp.Lossless, 1);
+  EXPECT_EQ(avif.Speed, 3);
+  EXPECT_EQ(avif.Chroma444, 1);
+  EXPECT_EQ(jxl.Quality, 33);
+  EXPECT_EQ(jxl.Effort, 3);
+  EXPECT_EQ(jxl.Lossless, 1);
   EXPECT_EQ(jpeg.Quality, 10);
   EXPECT_EQ(jpeg.Smoothing, 55);
   EXPECT_EQ(jpeg.OptimizeHuffmanCoding, 0);
@@ -688,6 +712,18 @@ TEST_F(DialogTest, DialogFormatGifColourLimitRange) {
   jpeg.SmoothingEdit()->setText("100");
   EXPECT_TRUE(jpeg.StoreControls());
   EXPECT_EQ(jpeg.Smoothing, 100);
+  // The effort of the container formats stays within its range.
+  CPageQualityEffort jxl(CPageQualityEffort::kJXL);
+  jxl.Effort = 7;
+  jxl.InitDialog();
+  EXPECT_EQ(jxl.EffortSpin()->Minimum(), 1);
+  EXPECT_EQ(jxl.EffortSpin()->Maximum(), 9);
+  jxl.EffortEdit()->setText("0");
+  messages.clear();
+  EXPECT_FALSE(jxl.StoreControls());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "Введите целое число от 1 до 9.");
+  EXPECT_EQ(jxl.Effort, 7);
 }
 
 // ---- rename pattern -----------------------------------------------------------------------------

@@ -35,6 +35,7 @@
 #include "test_support.h"
 #include "ui/about_dlg.h"
 #include "ui/file_list.h"
+#include "ui/format_dialogs.h"
 #include "ui/main_window.h"
 #include "ui/progress_dlg.h"
 #include "ui/settings_page.h"
@@ -162,7 +163,7 @@ TEST_F(MainWindowTest, EnablingRules) {
 
   // Format options and the description follow the format.
   QComboBox* format = w.FormatCombo();
-  ASSERT_EQ(format->count(), 6);
+  ASSERT_EQ(format->count(), 9);
   format->setCurrentIndex(0);
   emit format->activated(0);
   EXPECT_TRUE(w.FormatSetupButton()->isEnabled());
@@ -666,6 +667,23 @@ TEST_F(MainWindowTest, EnglishTexts) {
   CAboutDlg about;
   check(about.windowTitle());
   for (QLabel* l : about.findChildren<QLabel*>()) check(l->text());
+  // The WebP, AVIF and JPEG XL descriptions and dialogs.
+  for (size_t i = 6; i < 9; ++i) {
+    std::string text;
+    GetSettings().OutputFormats[i]->Describe(text);
+    check(QString::fromStdString(text));
+  }
+  for (const CPageQualityEffort::Kind* kind :
+       {&CPageQualityEffort::kWebP, &CPageQualityEffort::kAVIF, &CPageQualityEffort::kJXL}) {
+    CPageQualityEffort page(*kind);
+    check(page.windowTitle());
+    for (QLabel* l : page.findChildren<QLabel*>()) check(l->text());
+    for (QGroupBox* g : page.findChildren<QGroupBox*>()) check(g->title());
+    for (QAbstractButton* b : page.findChildren<QAbstractButton*>()) check(b->text());
+  }
+  std::string webp;
+  GetSettings().OutputFormats[6]->Describe(webp);
+  EXPECT_EQ(webp, "Quality:80%, Method:4, Lossless:Off");
   EXPECT_TRUE(russian.isEmpty()) << russian.join(QStringLiteral(" | ")).toStdString();
   EXPECT_EQ(w.ConvertButton()->text(), QStringLiteral("Convert"));
 }
