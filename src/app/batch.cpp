@@ -390,8 +390,6 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
     std::fprintf(stderr, "lumaro: %s\n", Text("%s: нет такого файла настроек", path).c_str());
     return false;
   }
-  CIniStore known("");  // every key a settings file of this program holds
-  settings.SaveToStore(known);
   for (const std::string& set : args.sets) {
     size_t dot = set.find('.');
     size_t eq = set.find('=');
@@ -404,7 +402,7 @@ bool LoadBatchSettings(CSettings& settings, const BatchArgs& args) {
     const std::string key = set.substr(dot + 1, eq - dot - 1);
     store.SetString(section, key, set.substr(eq + 1), true);
     // A key that no settings file holds would be ignored silently: say so.
-    if (known.FindKey(known.FindSection(section), key) < 0) {
+    if (!settings.HoldsKey(section, key)) {
       std::fprintf(stderr, "lumaro: %s\n", Text("--set %s: неизвестная настройка", set).c_str());
       return false;
     }

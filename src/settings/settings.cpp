@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <type_traits>
+#include <variant>
 
 #include "settings/ini_store.h"
 
@@ -19,9 +21,15 @@
 #define LUMARO_PRIVATE_DIR_FROM_BIN "../lib/lumaro"
 #endif
 
-const char* const CSettings::kDefaultAddressVer = "http://lumaro.example/downloads/tessel.ver";
-const char* const CSettings::kDefaultAddressHomePage =
-    "http://lumaro.example/downloads/tessel.html";
+namespace {
+
+constexpr char kAddressVer[] = "http://lumaro.example/downloads/tessel.ver";
+constexpr char kAddressHomePage[] = "http://lumaro.example/downloads/tessel.html";
+
+}  // namespace
+
+const char* const CSettings::kDefaultAddressVer = kAddressVer;
+const char* const CSettings::kDefaultAddressHomePage = kAddressHomePage;
 
 namespace {
 
@@ -29,29 +37,206 @@ namespace {
 // folder of an installed program it names the template.
 const char kDefaultFileName[] = "Lumaro.ini";
 
-// Key names of the sections the record itself owns.
-const char kGeneral[] = "General";
-const char kPos[] = "Pos";
-const char kDimensions[] = "Dimensions";
-const char kFlipRotate[] = "FlipRotate";
-const char kMeta[] = "META";
-const char kWatermarks[] = "Watermarks";
-const char kInet[] = "INET";
-const char kMapi[] = "MAPI";
+// Names of the sections the record itself owns.
+constexpr char kGeneral[] = "General";
+constexpr char kPos[] = "Pos";
+constexpr char kDimensions[] = "Dimensions";
+constexpr char kFlipRotate[] = "FlipRotate";
+constexpr char kMeta[] = "META";
+constexpr char kWatermarks[] = "Watermarks";
+constexpr char kInet[] = "INET";
+constexpr char kMapi[] = "MAPI";
+
+// How a stored value is read and written (see the top of settings.h).
+enum class SettingKind {
+  Int,       // decimal
+  Switch,    // an int field holding 0 or 1; any number but 0 reads as 1
+  Text,      // verbatim
+  Folder,    // verbatim; the default is the user's home folder
+  Byte,      // a Font byte: the int read, cut to its low 8 bits
+  Colour,    // 32-bit value as signed decimal
+  Address,   // 32-bit value as signed decimal
+  FaceName,  // "Font - lfFaceName": cut to 31 bytes between characters
+};
+
+// Where a stored value lives: a field of the record or of its Font.
+using SettingField = std::variant<int CSettings::*, std::string CSettings::*,
+                                  uint32_t CSettings::*, int32_t LogFont::*, uint8_t LogFont::*,
+                                  decltype(&LogFont::lfFaceName)>;
+
+struct SettingRow {
+  const char* section;
+  const char* key;
+  SettingKind kind;
+  SettingField field;
+  const char* def;  // the text a new settings file holds (unused for Folder)
+};
+
+using K = SettingKind;
+using S = CSettings;
+
+// Every key of the record, in the order a settings file holds them: this
+// table gives the defaults, and reading, writing and --set go by it. The
+// sections of the output formats and of the filters are stored apart.
+constexpr SettingRow kSettingRows[] = {
+    {kGeneral, "Language", K::Int, &S::Language, "0"},
+    {kGeneral, "OutputFolder", K::Folder, &S::OutputFolder, ""},
+    {kGeneral, "OutputFormat", K::Int, &S::OutputFormat, "0"},
+    {kGeneral, "LastTabPage", K::Int, &S::LastTabPage, "0"},
+    {kGeneral, "LastOpenFolder", K::Folder, &S::LastOpenFolder, ""},
+    {kGeneral, "ThumbWidth", K::Int, &S::ThumbWidth, "100"},
+    {kGeneral, "ThumbHeight", K::Int, &S::ThumbHeight, "75"},
+    {kGeneral, "RenamePattern", K::Text, &S::RenamePattern, "Image###"},
+    {kGeneral, "ViewMode", K::Int, &S::ViewMode, "1"},
+    {kGeneral, "RenameStartFrom", K::Int, &S::RenameStartFrom, "1"},
+    {kGeneral, "SysPropsThumbsQuality", K::Int, &S::SysPropsThumbsQuality, "1"},
+    {kGeneral, "SysPropsThumbsSize", K::Int, &S::SysPropsThumbsSize, "0"},
+    {kGeneral, "ApplyDimensions", K::Switch, &S::ApplyDimensions, "1"},
+    {kGeneral, "ApplyFilters", K::Switch, &S::ApplyFilters, "0"},
+    {kGeneral, "ApplyMetadata", K::Switch, &S::ApplyMetadata, "0"},
+    {kGeneral, "Interactive", K::Switch, &S::Interactive, "0"},
+    {kGeneral, "Backup", K::Switch, &S::Backup, "1"},
+    {kGeneral, "UseRename", K::Switch, &S::UseRename, "0"},
+    {kGeneral, "RenameThrough", K::Switch, &S::RenameThrough, "0"},
+    {kGeneral, "IncludingSubfolders", K::Switch, &S::IncludingSubfolders, "0"},
+    {kGeneral, "KeepSubfoldersStructure", K::Switch, &S::KeepSubfoldersStructure, "0"},
+    {kGeneral, "OpenFolderOnFinish", K::Switch, &S::OpenFolderOnFinish, "0"},
+
+    {kPos, "MFx", K::Int, &S::MFx, "0"},
+    {kPos, "MFy", K::Int, &S::MFy, "0"},
+
+    {kDimensions, "PercentsOrPixels", K::Int, &S::PercentsOrPixels, "0"},
+    {kDimensions, "Percents", K::Int, &S::Percents, "100"},
+    {kDimensions, "Width", K::Int, &S::Width, "640"},
+    {kDimensions, "Height", K::Int, &S::Height, "480"},
+    {kDimensions, "MaintainAspectRatio", K::Int, &S::MaintainAspectRatio, "0"},
+    {kDimensions, "nResamplingMode", K::Int, &S::nResamplingMode, "5"},
+    {kDimensions, "nResamplingRadius", K::Int, &S::nResamplingRadius, "1"},
+    {kDimensions, "WidthCm", K::Int, &S::WidthCm, "3"},
+    {kDimensions, "HeightCm", K::Int, &S::HeightCm, "4"},
+    {kDimensions, "DPI", K::Int, &S::DPI, "1"},
+
+    {kFlipRotate, "RotationMode", K::Int, &S::RotationMode, "3"},
+    {kFlipRotate, "FlipMode", K::Int, &S::FlipMode, "2"},
+
+    {kMeta, "KeepExisting", K::Switch, &S::KeepExisting, "0"},
+    {kMeta, "UseUserComment", K::Switch, &S::UseUserComment, "0"},
+    {kMeta, "UserComment", K::Text, &S::UserComment, ""},
+    {kMeta, "ImageAuthor", K::Text, &S::ImageAuthor, ""},
+    {kMeta, "ImageDescription", K::Text, &S::ImageDescription, ""},
+    {kMeta, "ImageCopyright", K::Text, &S::ImageCopyright, ""},
+
+    {kWatermarks, "On", K::Switch, &S::WatermarksOn, "0"},
+    {kWatermarks, "Emboss", K::Switch, &S::Emboss, "1"},
+    {kWatermarks, "UseTransparentColor", K::Switch, &S::UseTransparentColor, "0"},
+    {kWatermarks, "Mode", K::Int, &S::Mode, "3"},
+    {kWatermarks, "Pos", K::Int, &S::WatermarksPos, "0"},
+    {kWatermarks, "ImagePath", K::Text, &S::ImagePath, ""},
+    {kWatermarks, "Text", K::Text, &S::Text, ""},
+    {kWatermarks, "Font - lfHeight", K::Int, &LogFont::lfHeight, "-13"},
+    {kWatermarks, "Font - lfWidth", K::Int, &LogFont::lfWidth, "0"},
+    {kWatermarks, "Font - lfEscapement", K::Int, &LogFont::lfEscapement, "0"},
+    {kWatermarks, "Font - lfOrientation", K::Int, &LogFont::lfOrientation, "0"},
+    {kWatermarks, "Font - lfWeight", K::Int, &LogFont::lfWeight, "700"},
+    {kWatermarks, "Font - lfItalic", K::Byte, &LogFont::lfItalic, "255"},
+    {kWatermarks, "Font - lfUnderline", K::Byte, &LogFont::lfUnderline, "0"},
+    {kWatermarks, "Font - lfStrikeOut", K::Byte, &LogFont::lfStrikeOut, "0"},
+    {kWatermarks, "Font - lfCharSet", K::Byte, &LogFont::lfCharSet, "204"},
+    {kWatermarks, "Font - lfOutPrecision", K::Byte, &LogFont::lfOutPrecision, "3"},
+    {kWatermarks, "Font - lfClipPrecision", K::Byte, &LogFont::lfClipPrecision, "2"},
+    {kWatermarks, "Font - lfQuality", K::Byte, &LogFont::lfQuality, "1"},
+    {kWatermarks, "Font - lfPitchAndFamily", K::Byte, &LogFont::lfPitchAndFamily, "34"},
+    {kWatermarks, "Font - lfFaceName", K::FaceName, &LogFont::lfFaceName, "Arial"},
+    {kWatermarks, "Font - Color", K::Colour, &S::FontColor, "0"},
+    {kWatermarks, "TagType", K::Int, &S::TagType, "0"},
+    {kWatermarks, "DateTimeType", K::Int, &S::DateTimeType, "0"},
+    {kWatermarks, "TransparentColor", K::Colour, &S::TransparentColor, "0"},
+    {kWatermarks, "Transparency", K::Int, &S::Transparency, "50"},
+    {kWatermarks, "PosMarginHor", K::Int, &S::PosMarginHor, "1"},
+    {kWatermarks, "PosMarginVert", K::Int, &S::PosMarginVert, "1"},
+    {kWatermarks, "WatermarksShadowPos", K::Int, &S::WatermarksShadowPos, "3"},
+    {kWatermarks, "WatermarksShadowOffset", K::Int, &S::WatermarksShadowOffset, "1"},
+    {kWatermarks, "WatermarksShadowColor", K::Colour, &S::WatermarksShadowColor, "12632256"},
+
+    {kInet, "Proxy - IP", K::Address, &S::ProxyIP, "0"},
+    {kInet, "Proxy - Port", K::Int, &S::ProxyPort, "0"},
+    {kInet, "Proxy - Settings Mode", K::Switch, &S::ProxySettingsMode, "0"},
+    {kInet, "Proxy - AddressVer", K::Text, &S::ProxyAddressVer, kAddressVer},
+    {kInet, "Proxy - AddressHomePage", K::Text, &S::ProxyAddressHomePage, kAddressHomePage},
+
+    {kMapi, "SendMailViaMAPIOnFinish", K::Switch, &S::SendMailViaMAPIOnFinish, "0"},
+};
+
+// The sections in the order a settings file holds them; the output formats'
+// PNG and GIF sections sit among the record's own.
+constexpr const char* kSectionOrder[] = {kGeneral, kPos,        kDimensions, kFlipRotate, "PNG",
+                                         kMeta,    kWatermarks, "GIF",       kInet,       kMapi};
+
+std::string DefaultText(const SettingRow& row) {
+  return row.kind == K::Folder ? CSettings::HomeFolder() : std::string(row.def);
+}
+
+// Gives the row's field the value of text, read by the row's kind.
+void AssignSetting(CSettings& s, const SettingRow& row, const std::string& text) {
+  std::visit(
+      [&](auto member) {
+        using Member = decltype(member);
+        if constexpr (std::is_same_v<Member, int CSettings::*>)
+          s.*member = row.kind == K::Switch ? (IniParseInt(text) != 0 ? 1 : 0) : IniParseInt(text);
+        else if constexpr (std::is_same_v<Member, std::string CSettings::*>)
+          s.*member = text;
+        else if constexpr (std::is_same_v<Member, uint32_t CSettings::*>)
+          s.*member = IniParseUInt32(text);
+        else if constexpr (std::is_same_v<Member, int32_t LogFont::*>)
+          s.Font.*member = IniParseInt(text);
+        else if constexpr (std::is_same_v<Member, uint8_t LogFont::*>)
+          s.Font.*member = uint8_t(unsigned(IniParseInt(text)) & 0xFFu);
+        else
+          CSettings::SetFaceName(s.Font, text);
+      },
+      row.field);
+}
+
+// The text the row's field is stored as.
+std::string SettingText(const CSettings& s, const SettingRow& row) {
+  return std::visit(
+      [&](auto member) -> std::string {
+        using Member = decltype(member);
+        if constexpr (std::is_same_v<Member, int CSettings::*>)
+          return std::to_string(row.kind == K::Switch ? int(s.*member != 0) : s.*member);
+        else if constexpr (std::is_same_v<Member, std::string CSettings::*>)
+          return s.*member;
+        else if constexpr (std::is_same_v<Member, uint32_t CSettings::*>)
+          return IniFormatUInt32(s.*member);
+        else if constexpr (std::is_same_v<Member, int32_t LogFont::*> ||
+                           std::is_same_v<Member, uint8_t LogFont::*>)
+          return std::to_string(s.Font.*member);
+        else
+          return std::string(s.Font.*member, strnlen(s.Font.*member, sizeof(s.Font.*member)));
+      },
+      row.field);
+}
+
+// Names compared as the settings files compare them: only A-Z folded.
+bool SameName(const std::string& a, const char* b) {
+  auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); };
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (fold(a[i]) != fold(b[i])) return false;
+  return i == a.size() && !b[i];
+}
+
+const SettingRow* FindSettingRow(const std::string& section, const std::string& key) {
+  for (const SettingRow& row : kSettingRows)
+    if (SameName(section, row.section) && SameName(key, row.key)) return &row;
+  return nullptr;
+}
 
 int InRange(int value, int low, int high, int fallback) {
   return (value >= low && value <= high) ? value : fallback;
 }
 
 int Clamp(int value, int low, int high) { return std::min(std::max(value, low), high); }
-
-int ReadSwitch(const CIniStore& store, const char* section, const char* key, int def) {
-  return store.GetBool(section, key, def != 0) ? 1 : 0;
-}
-
-uint8_t ReadByte(const CIniStore& store, const char* section, const char* key, uint8_t def) {
-  return uint8_t(unsigned(store.GetInt(section, key, def)) & 0xFFu);
-}
 
 }  // namespace
 
@@ -71,89 +256,9 @@ CSettings::CSettings() {
 CSettings::~CSettings() = default;
 
 void CSettings::ResetToDefaults() {
-  // A store without sections answers every lookup with the default, so
-  // loading from it gives every field the value it takes in a new file.
+  for (const SettingRow& row : kSettingRows) AssignSetting(*this, row, DefaultText(row));
+  // A store without sections answers every lookup with the default.
   CIniStore empty("");
-  Language = 0;
-  OutputFolder = HomeFolder();
-  OutputFormat = 0;
-  LastTabPage = 0;
-  LastOpenFolder = HomeFolder();
-  ThumbWidth = 100;
-  ThumbHeight = 75;
-  RenamePattern = "Image###";
-  ViewMode = 1;
-  RenameStartFrom = 1;
-  SysPropsThumbsQuality = 1;
-  SysPropsThumbsSize = 0;
-  ApplyDimensions = 1;
-  ApplyFilters = 0;
-  ApplyMetadata = 0;
-  Interactive = 0;
-  Backup = 1;
-  UseRename = 0;
-  RenameThrough = 0;
-  IncludingSubfolders = 0;
-  KeepSubfoldersStructure = 0;
-  OpenFolderOnFinish = 0;
-  MFx = 0;
-  MFy = 0;
-  PercentsOrPixels = 0;
-  Percents = 100;
-  Width = 640;
-  Height = 480;
-  MaintainAspectRatio = 0;
-  nResamplingMode = 5;
-  nResamplingRadius = 1;
-  WidthCm = 3;
-  HeightCm = 4;
-  DPI = 1;
-  RotationMode = 3;
-  FlipMode = 2;
-  KeepExisting = 0;
-  UseUserComment = 0;
-  UserComment.clear();
-  ImageAuthor.clear();
-  ImageDescription.clear();
-  ImageCopyright.clear();
-  WatermarksOn = 0;
-  Emboss = 1;
-  UseTransparentColor = 0;
-  Mode = 3;
-  WatermarksPos = 0;
-  ImagePath.clear();
-  Text.clear();
-  Font = LogFont();
-  Font.lfHeight = -13;
-  Font.lfWidth = 0;
-  Font.lfEscapement = 0;
-  Font.lfOrientation = 0;
-  Font.lfWeight = 700;
-  Font.lfItalic = 255;
-  Font.lfUnderline = 0;
-  Font.lfStrikeOut = 0;
-  Font.lfCharSet = 204;
-  Font.lfOutPrecision = 3;
-  Font.lfClipPrecision = 2;
-  Font.lfQuality = 1;
-  Font.lfPitchAndFamily = 34;
-  SetFaceName(Font, "Arial");
-  FontColor = 0;
-  TagType = 0;
-  DateTimeType = 0;
-  TransparentColor = 0;
-  Transparency = 50;
-  PosMarginHor = 1;
-  PosMarginVert = 1;
-  WatermarksShadowPos = 3;
-  WatermarksShadowOffset = 1;
-  WatermarksShadowColor = 12632256;
-  ProxyIP = 0;
-  ProxyPort = 0;
-  ProxySettingsMode = 0;
-  ProxyAddressVer = kDefaultAddressVer;
-  ProxyAddressHomePage = kDefaultAddressHomePage;
-  SendMailViaMAPIOnFinish = 0;
   for (auto& format : OutputFormats)
     if (format->HasOptions == 1) format->LoadOptions(empty);
 }
@@ -171,96 +276,10 @@ bool CSettings::SaveToFile(const std::string& path) {
 }
 
 void CSettings::SaveToStore(CIniStore& store) const {
-  for (const char* name : {kGeneral, kPos, kDimensions, kFlipRotate, "PNG", kMeta, kWatermarks,
-                           "GIF", kInet})
-    store.AddSection(name);
+  for (const char* name : kSectionOrder) store.AddSection(name);
 
-  store.SetInt(kPos, "MFx", MFx);
-  store.SetInt(kPos, "MFy", MFy);
-
-  store.SetInt(kGeneral, "Language", Language);
-  store.SetString(kGeneral, "OutputFolder", OutputFolder);
-  store.SetInt(kGeneral, "OutputFormat", OutputFormat);
-  store.SetInt(kGeneral, "LastTabPage", LastTabPage);
-  store.SetString(kGeneral, "LastOpenFolder", LastOpenFolder);
-  store.SetInt(kGeneral, "ThumbWidth", ThumbWidth);
-  store.SetInt(kGeneral, "ThumbHeight", ThumbHeight);
-  store.SetString(kGeneral, "RenamePattern", RenamePattern);
-  store.SetInt(kGeneral, "ViewMode", ViewMode);
-  store.SetInt(kGeneral, "RenameStartFrom", RenameStartFrom);
-  store.SetInt(kGeneral, "SysPropsThumbsQuality", SysPropsThumbsQuality);
-  store.SetInt(kGeneral, "SysPropsThumbsSize", SysPropsThumbsSize);
-  store.SetBool(kGeneral, "ApplyDimensions", ApplyDimensions != 0);
-  store.SetBool(kGeneral, "ApplyFilters", ApplyFilters != 0);
-  store.SetBool(kGeneral, "ApplyMetadata", ApplyMetadata != 0);
-  store.SetBool(kGeneral, "Interactive", Interactive != 0);
-  store.SetBool(kGeneral, "Backup", Backup != 0);
-  store.SetBool(kGeneral, "UseRename", UseRename != 0);
-  store.SetBool(kGeneral, "RenameThrough", RenameThrough != 0);
-  store.SetBool(kGeneral, "IncludingSubfolders", IncludingSubfolders != 0);
-  store.SetBool(kGeneral, "KeepSubfoldersStructure", KeepSubfoldersStructure != 0);
-  store.SetBool(kGeneral, "OpenFolderOnFinish", OpenFolderOnFinish != 0);
-  store.SetBool(kMapi, "SendMailViaMAPIOnFinish", SendMailViaMAPIOnFinish != 0);
-
-  store.SetInt(kDimensions, "PercentsOrPixels", PercentsOrPixels);
-  store.SetInt(kDimensions, "Percents", Percents);
-  store.SetInt(kDimensions, "Width", Width);
-  store.SetInt(kDimensions, "Height", Height);
-  store.SetInt(kDimensions, "MaintainAspectRatio", MaintainAspectRatio);
-  store.SetInt(kDimensions, "nResamplingMode", nResamplingMode);
-  store.SetInt(kDimensions, "nResamplingRadius", nResamplingRadius);
-  store.SetInt(kDimensions, "WidthCm", WidthCm);
-  store.SetInt(kDimensions, "HeightCm", HeightCm);
-  store.SetInt(kDimensions, "DPI", DPI);
-
-  store.SetInt(kFlipRotate, "RotationMode", RotationMode);
-  store.SetInt(kFlipRotate, "FlipMode", FlipMode);
-
-  store.SetBool(kMeta, "KeepExisting", KeepExisting != 0);
-  store.SetBool(kMeta, "UseUserComment", UseUserComment != 0);
-  store.SetString(kMeta, "UserComment", UserComment);
-  store.SetString(kMeta, "ImageAuthor", ImageAuthor);
-  store.SetString(kMeta, "ImageDescription", ImageDescription);
-  store.SetString(kMeta, "ImageCopyright", ImageCopyright);
-
-  store.SetBool(kWatermarks, "On", WatermarksOn != 0);
-  store.SetBool(kWatermarks, "Emboss", Emboss != 0);
-  store.SetBool(kWatermarks, "UseTransparentColor", UseTransparentColor != 0);
-  store.SetInt(kWatermarks, "Mode", Mode);
-  store.SetInt(kWatermarks, "Pos", WatermarksPos);
-  store.SetString(kWatermarks, "ImagePath", ImagePath);
-  store.SetString(kWatermarks, "Text", Text);
-  store.SetInt(kWatermarks, "Font - lfHeight", Font.lfHeight);
-  store.SetInt(kWatermarks, "Font - lfWidth", Font.lfWidth);
-  store.SetInt(kWatermarks, "Font - lfEscapement", Font.lfEscapement);
-  store.SetInt(kWatermarks, "Font - lfOrientation", Font.lfOrientation);
-  store.SetInt(kWatermarks, "Font - lfWeight", Font.lfWeight);
-  store.SetInt(kWatermarks, "Font - lfItalic", Font.lfItalic);
-  store.SetInt(kWatermarks, "Font - lfUnderline", Font.lfUnderline);
-  store.SetInt(kWatermarks, "Font - lfStrikeOut", Font.lfStrikeOut);
-  store.SetInt(kWatermarks, "Font - lfCharSet", Font.lfCharSet);
-  store.SetInt(kWatermarks, "Font - lfOutPrecision", Font.lfOutPrecision);
-  store.SetInt(kWatermarks, "Font - lfClipPrecision", Font.lfClipPrecision);
-  store.SetInt(kWatermarks, "Font - lfQuality", Font.lfQuality);
-  store.SetInt(kWatermarks, "Font - lfPitchAndFamily", Font.lfPitchAndFamily);
-  store.SetString(kWatermarks, "Font - lfFaceName",
-                  std::string(Font.lfFaceName, strnlen(Font.lfFaceName, sizeof Font.lfFaceName)));
-  store.SetUInt32(kWatermarks, "Font - Color", FontColor);
-  store.SetInt(kWatermarks, "TagType", TagType);
-  store.SetInt(kWatermarks, "DateTimeType", DateTimeType);
-  store.SetUInt32(kWatermarks, "TransparentColor", TransparentColor);
-  store.SetInt(kWatermarks, "Transparency", Transparency);
-  store.SetInt(kWatermarks, "PosMarginHor", PosMarginHor);
-  store.SetInt(kWatermarks, "PosMarginVert", PosMarginVert);
-  store.SetInt(kWatermarks, "WatermarksShadowPos", WatermarksShadowPos);
-  store.SetInt(kWatermarks, "WatermarksShadowOffset", WatermarksShadowOffset);
-  store.SetUInt32(kWatermarks, "WatermarksShadowColor", WatermarksShadowColor);
-
-  store.SetUInt32(kInet, "Proxy - IP", ProxyIP);
-  store.SetInt(kInet, "Proxy - Port", ProxyPort);
-  store.SetBool(kInet, "Proxy - Settings Mode", ProxySettingsMode != 0);
-  store.SetString(kInet, "Proxy - AddressVer", ProxyAddressVer);
-  store.SetString(kInet, "Proxy - AddressHomePage", ProxyAddressHomePage);
+  for (const SettingRow& row : kSettingRows)
+    store.SetString(row.section, row.key, SettingText(*this, row));
 
   if (Filters) {
     int index = 0;
@@ -303,92 +322,8 @@ SettingsLoadResult CSettings::LoadFromFile(const std::string& path) {
 }
 
 void CSettings::LoadFromStore(CIniStore& store) {
-  MFx = store.GetInt(kPos, "MFx", 0);
-  MFy = store.GetInt(kPos, "MFy", 0);
-
-  Language = store.GetInt(kGeneral, "Language", 0);
-  OutputFolder = store.GetString(kGeneral, "OutputFolder", HomeFolder());
-  OutputFormat = store.GetInt(kGeneral, "OutputFormat", 0);
-  LastTabPage = store.GetInt(kGeneral, "LastTabPage", 0);
-  LastOpenFolder = store.GetString(kGeneral, "LastOpenFolder", HomeFolder());
-  ThumbWidth = store.GetInt(kGeneral, "ThumbWidth", 100);
-  ThumbHeight = store.GetInt(kGeneral, "ThumbHeight", 75);
-  RenamePattern = store.GetString(kGeneral, "RenamePattern", "Image###");
-  ViewMode = store.GetInt(kGeneral, "ViewMode", 1);
-  RenameStartFrom = store.GetInt(kGeneral, "RenameStartFrom", 1);
-  SysPropsThumbsQuality = store.GetInt(kGeneral, "SysPropsThumbsQuality", 1);
-  SysPropsThumbsSize = store.GetInt(kGeneral, "SysPropsThumbsSize", 0);
-  ApplyDimensions = ReadSwitch(store, kGeneral, "ApplyDimensions", 1);
-  ApplyFilters = ReadSwitch(store, kGeneral, "ApplyFilters", 0);
-  ApplyMetadata = ReadSwitch(store, kGeneral, "ApplyMetadata", 0);
-  Interactive = ReadSwitch(store, kGeneral, "Interactive", 0);
-  Backup = ReadSwitch(store, kGeneral, "Backup", 1);
-  UseRename = ReadSwitch(store, kGeneral, "UseRename", 0);
-  RenameThrough = ReadSwitch(store, kGeneral, "RenameThrough", 0);
-  IncludingSubfolders = ReadSwitch(store, kGeneral, "IncludingSubfolders", 0);
-  KeepSubfoldersStructure = ReadSwitch(store, kGeneral, "KeepSubfoldersStructure", 0);
-  OpenFolderOnFinish = ReadSwitch(store, kGeneral, "OpenFolderOnFinish", 0);
-  SendMailViaMAPIOnFinish = ReadSwitch(store, kMapi, "SendMailViaMAPIOnFinish", 0);
-
-  PercentsOrPixels = store.GetInt(kDimensions, "PercentsOrPixels", 0);
-  Percents = store.GetInt(kDimensions, "Percents", 100);
-  Width = store.GetInt(kDimensions, "Width", 640);
-  Height = store.GetInt(kDimensions, "Height", 480);
-  MaintainAspectRatio = store.GetInt(kDimensions, "MaintainAspectRatio", 0);
-  nResamplingMode = store.GetInt(kDimensions, "nResamplingMode", 5);
-  nResamplingRadius = store.GetInt(kDimensions, "nResamplingRadius", 1);
-  WidthCm = store.GetInt(kDimensions, "WidthCm", 3);
-  HeightCm = store.GetInt(kDimensions, "HeightCm", 4);
-  DPI = store.GetInt(kDimensions, "DPI", 1);
-
-  RotationMode = store.GetInt(kFlipRotate, "RotationMode", 3);
-  FlipMode = store.GetInt(kFlipRotate, "FlipMode", 2);
-
-  KeepExisting = ReadSwitch(store, kMeta, "KeepExisting", 0);
-  UseUserComment = ReadSwitch(store, kMeta, "UseUserComment", 0);
-  UserComment = store.GetString(kMeta, "UserComment", "");
-  ImageAuthor = store.GetString(kMeta, "ImageAuthor", "");
-  ImageDescription = store.GetString(kMeta, "ImageDescription", "");
-  ImageCopyright = store.GetString(kMeta, "ImageCopyright", "");
-
-  WatermarksOn = ReadSwitch(store, kWatermarks, "On", 0);
-  Emboss = ReadSwitch(store, kWatermarks, "Emboss", 1);
-  UseTransparentColor = ReadSwitch(store, kWatermarks, "UseTransparentColor", 0);
-  Mode = store.GetInt(kWatermarks, "Mode", 3);
-  WatermarksPos = store.GetInt(kWatermarks, "Pos", 0);
-  ImagePath = store.GetString(kWatermarks, "ImagePath", "");
-  Text = store.GetString(kWatermarks, "Text", "");
-  Font.lfHeight = store.GetInt(kWatermarks, "Font - lfHeight", -13);
-  Font.lfWidth = store.GetInt(kWatermarks, "Font - lfWidth", 0);
-  Font.lfEscapement = store.GetInt(kWatermarks, "Font - lfEscapement", 0);
-  Font.lfOrientation = store.GetInt(kWatermarks, "Font - lfOrientation", 0);
-  Font.lfWeight = store.GetInt(kWatermarks, "Font - lfWeight", 700);
-  Font.lfItalic = ReadByte(store, kWatermarks, "Font - lfItalic", 255);
-  Font.lfUnderline = ReadByte(store, kWatermarks, "Font - lfUnderline", 0);
-  Font.lfStrikeOut = ReadByte(store, kWatermarks, "Font - lfStrikeOut", 0);
-  Font.lfCharSet = ReadByte(store, kWatermarks, "Font - lfCharSet", 204);
-  Font.lfOutPrecision = ReadByte(store, kWatermarks, "Font - lfOutPrecision", 3);
-  Font.lfClipPrecision = ReadByte(store, kWatermarks, "Font - lfClipPrecision", 2);
-  Font.lfQuality = ReadByte(store, kWatermarks, "Font - lfQuality", 1);
-  Font.lfPitchAndFamily = ReadByte(store, kWatermarks, "Font - lfPitchAndFamily", 34);
-  SetFaceName(Font, store.GetString(kWatermarks, "Font - lfFaceName", "Arial"));
-  FontColor = store.GetUInt32(kWatermarks, "Font - Color", 0);
-  TagType = store.GetInt(kWatermarks, "TagType", 0);
-  DateTimeType = store.GetInt(kWatermarks, "DateTimeType", 0);
-  TransparentColor = store.GetUInt32(kWatermarks, "TransparentColor", 0);
-  Transparency = store.GetInt(kWatermarks, "Transparency", 50);
-  PosMarginHor = store.GetInt(kWatermarks, "PosMarginHor", 1);
-  PosMarginVert = store.GetInt(kWatermarks, "PosMarginVert", 1);
-  WatermarksShadowPos = store.GetInt(kWatermarks, "WatermarksShadowPos", 3);
-  WatermarksShadowOffset = store.GetInt(kWatermarks, "WatermarksShadowOffset", 1);
-  WatermarksShadowColor = store.GetUInt32(kWatermarks, "WatermarksShadowColor", 12632256);
-
-  ProxyIP = store.GetUInt32(kInet, "Proxy - IP", 0);
-  ProxyPort = store.GetInt(kInet, "Proxy - Port", 0);
-  ProxySettingsMode = ReadSwitch(store, kInet, "Proxy - Settings Mode", 0);
-  ProxyAddressVer = store.GetString(kInet, "Proxy - AddressVer", kDefaultAddressVer);
-  ProxyAddressHomePage =
-      store.GetString(kInet, "Proxy - AddressHomePage", kDefaultAddressHomePage);
+  for (const SettingRow& row : kSettingRows)
+    AssignSetting(*this, row, store.GetString(row.section, row.key, DefaultText(row)));
 
   if (Filters) {
     for (auto& entry : *Filters) {
@@ -403,15 +338,30 @@ void CSettings::LoadFromStore(CIniStore& store) {
     if (format->HasOptions == 1) format->LoadOptions(store);
 }
 
+bool CSettings::HoldsKey(const std::string& section, const std::string& key) const {
+  if (FindSettingRow(section, key)) return true;
+  if (Filters && (SameName(key, "On") || SameName(key, "Order index")))
+    for (const auto& entry : *Filters)
+      if (SameName(section, GuidToRegistryString(entry->Id).c_str())) return true;
+  CIniStore formats("");
+  for (auto& format : OutputFormats)
+    if (format->HasOptions == 1) format->SaveOptions(formats);
+  return formats.FindKey(formats.FindSection(section), key) >= 0;
+}
+
 bool CSettings::ApplySetting(const std::string& section, const std::string& key,
                              const std::string& value) {
-  CIniStore store("");
-  SaveToStore(store);
-  int s = store.FindSection(section);
-  if (store.FindKey(s, key) < 0) {
+  if (const SettingRow* row = FindSettingRow(section, key)) {
+    AssignSetting(*this, *row, value);
+    return true;
+  }
+  if (!HoldsKey(section, key)) {
     LastError = "unknown setting " + section + "." + key;
     return false;
   }
+  // A filter's or an output format's key: through a store, as from a file.
+  CIniStore store("");
+  SaveToStore(store);
   store.SetString(section, key, value, false);
   LoadFromStore(store);
   return true;

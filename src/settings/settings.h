@@ -19,9 +19,12 @@
 //           of the 32-bit value (192.168.0.1 is -1062731775)
 // "Font - lfFaceName" is cut to 31 bytes, never inside a UTF-8 character.
 //
-// Defaults: as listed at each field. The default OutputFolder and
-// LastOpenFolder are the user's home folder, "$HOME/" ("/" when HOME is not
-// set), because a drive root means nothing here.
+// Defaults: the table of keys in settings.cpp (section, key, field, kind,
+// default) gives every stored field its default; the constructor applies it.
+// The default OutputFolder and LastOpenFolder are the user's home folder,
+// "$HOME/" ("/" when HOME is not set), because a drive root means nothing
+// here. The Font's defaults there are those of a settings file (lfItalic
+// 255), not the LogFont initialisers of the imaging library.
 //
 // Values out of range (hand-edited files) are kept in the fields exactly as
 // read and written back unchanged; the accessors below bring them into range
@@ -112,6 +115,10 @@ class CSettings {
   // record would not hold.
   bool ApplySetting(const std::string& section, const std::string& key,
                     const std::string& value);
+  // True when a settings file of this record holds the key (names compared
+  // as ApplySetting compares them): a key of the record, an output format's
+  // option, or "On" and "Order index" of a filter in the list.
+  bool HoldsKey(const std::string& section, const std::string& key) const;
 
   // Writes every field, the filter sections and the output formats' options
   // into a store, in the order of a settings file.
@@ -194,87 +201,90 @@ class CSettings {
   // JPEG XL; indexed by OutputFormat.
   std::vector<std::unique_ptr<COutputFormat>> OutputFormats;
 
+  // ---- stored in settings files; the table in settings.cpp gives the
+  // defaults, the constructor applies them ------------------------------------
+
   // ---- [General] --------------------------------------------------------
-  int Language = 0;               // 0 Russian, 1 English
-  std::string OutputFolder;       // HomeFolder(); empty = beside each source
-  int OutputFormat = 0;           // index into OutputFormats
-  int LastTabPage = 0;            // 0..4
-  std::string LastOpenFolder;     // HomeFolder()
-  int ThumbWidth = 100;
-  int ThumbHeight = 75;
-  std::string RenamePattern = "Image###";
-  int ViewMode = 1;               // 0 list, 1 table, 2 thumbnails
-  int RenameStartFrom = 1;
-  int SysPropsThumbsQuality = 1;  // 0 high, 1 low, 2 none
-  int SysPropsThumbsSize = 0;     // -50..50
-  int ApplyDimensions = 1;        // switch
-  int ApplyFilters = 0;           // switch
-  int ApplyMetadata = 0;          // switch
-  int Interactive = 0;            // switch
-  int Backup = 1;                 // switch
-  int UseRename = 0;              // switch
-  int RenameThrough = 0;          // switch
-  int IncludingSubfolders = 0;    // switch
-  int KeepSubfoldersStructure = 0;  // switch
-  int OpenFolderOnFinish = 0;     // switch
+  int Language{};  // 0 Russian, 1 English
+  std::string OutputFolder;  // HomeFolder(); empty = beside each source
+  int OutputFormat{};  // index into OutputFormats
+  int LastTabPage{};  // 0..4
+  std::string LastOpenFolder;  // HomeFolder()
+  int ThumbWidth{};
+  int ThumbHeight{};
+  std::string RenamePattern;
+  int ViewMode{};  // 0 list, 1 table, 2 thumbnails
+  int RenameStartFrom{};
+  int SysPropsThumbsQuality{};  // 0 high, 1 low, 2 none
+  int SysPropsThumbsSize{};  // -50..50
+  int ApplyDimensions{};  // switch
+  int ApplyFilters{};  // switch
+  int ApplyMetadata{};  // switch
+  int Interactive{};  // switch
+  int Backup{};  // switch
+  int UseRename{};  // switch
+  int RenameThrough{};  // switch
+  int IncludingSubfolders{};  // switch
+  int KeepSubfoldersStructure{};  // switch
+  int OpenFolderOnFinish{};  // switch
 
   // ---- [Pos] ----------------------------------------------------------------
-  int MFx = 0;
-  int MFy = 0;
+  int MFx{};
+  int MFy{};
 
   // ---- [Dimensions] -------------------------------------------------------
-  int PercentsOrPixels = 0;     // 0 percent, 1 pixels, 2 millimetres
-  int Percents = 100;
-  int Width = 640;
-  int Height = 480;
-  int MaintainAspectRatio = 0;  // 0 automatic, 1 free, 2 by width, 3 by height
-  int nResamplingMode = 5;      // 0..6
-  int nResamplingRadius = 1;
-  int WidthCm = 3;              // millimetres
-  int HeightCm = 4;             // millimetres
-  int DPI = 1;                  // index: 72, 96, 100, 200, 300, 600
+  int PercentsOrPixels{};  // 0 percent, 1 pixels, 2 millimetres
+  int Percents{};
+  int Width{};
+  int Height{};
+  int MaintainAspectRatio{};  // 0 automatic, 1 free, 2 by width, 3 by height
+  int nResamplingMode{};  // 0..6
+  int nResamplingRadius{};
+  int WidthCm{};  // millimetres
+  int HeightCm{};  // millimetres
+  int DPI{};  // index: 72, 96, 100, 200, 300, 600
 
   // ---- [FlipRotate] ----------------------------------------------------------
-  int RotationMode = 3;  // 0 left, 1 right, 2 180, 3 as is, 4 by orientation tag
-  int FlipMode = 2;      // 0 mirror, 1 flip, 2 as is
+  int RotationMode{};  // 0 left, 1 right, 2 180, 3 as is, 4 by orientation tag
+  int FlipMode{};  // 0 mirror, 1 flip, 2 as is
 
   // ---- [META] --------------------------------------------------------------
-  int KeepExisting = 0;    // switch
-  int UseUserComment = 0;  // switch
+  int KeepExisting{};  // switch
+  int UseUserComment{};  // switch
   std::string UserComment;
   std::string ImageAuthor;
   std::string ImageDescription;
   std::string ImageCopyright;
 
   // ---- [Watermarks] ---------------------------------------------------------
-  int WatermarksOn = 0;          // "On" (switch)
-  int Emboss = 1;                // switch
-  int UseTransparentColor = 0;   // switch
-  int Mode = 3;                  // 0 tag, 1 creation time, 2 picture, 3 text
-  int WatermarksPos = 0;         // "Pos": corner 0..3
+  int WatermarksOn{};  // "On" (switch)
+  int Emboss{};  // switch
+  int UseTransparentColor{};  // switch
+  int Mode{};  // 0 tag, 1 creation time, 2 picture, 3 text
+  int WatermarksPos{};  // "Pos": corner 0..3
   std::string ImagePath;
   std::string Text;
-  LogFont Font;                  // the thirteen "Font - ..." keys
-  uint32_t FontColor = 0;        // "Font - Color"
-  int TagType = 0;               // 0..4
-  int DateTimeType = 0;          // 0..3
-  uint32_t TransparentColor = 0;
-  int Transparency = 50;         // percent of opacity
-  int PosMarginHor = 1;
-  int PosMarginVert = 1;
-  int WatermarksShadowPos = 3;   // 0..3
-  int WatermarksShadowOffset = 1;
-  uint32_t WatermarksShadowColor = 12632256;  // light grey
+  LogFont Font;  // the thirteen "Font - ..." keys
+  uint32_t FontColor{};  // "Font - Color"
+  int TagType{};  // 0..4
+  int DateTimeType{};  // 0..3
+  uint32_t TransparentColor{};
+  int Transparency{};  // percent of opacity
+  int PosMarginHor{};
+  int PosMarginVert{};
+  int WatermarksShadowPos{};  // 0..3
+  int WatermarksShadowOffset{};
+  uint32_t WatermarksShadowColor{};
 
   // ---- [INET] ---------------------------------------------------------------
-  uint32_t ProxyIP = 0;            // "Proxy - IP"
-  int ProxyPort = 0;               // "Proxy - Port"
-  int ProxySettingsMode = 0;       // "Proxy - Settings Mode" (switch)
-  std::string ProxyAddressVer;     // "Proxy - AddressVer"
+  uint32_t ProxyIP{};  // "Proxy - IP"
+  int ProxyPort{};  // "Proxy - Port"
+  int ProxySettingsMode{};  // "Proxy - Settings Mode" (switch)
+  std::string ProxyAddressVer;  // "Proxy - AddressVer"
   std::string ProxyAddressHomePage;  // "Proxy - AddressHomePage"
 
   // ---- [MAPI] -----------------------------------------------------------------
-  int SendMailViaMAPIOnFinish = 0;  // switch
+  int SendMailViaMAPIOnFinish{};  // switch
 
   // Default values of the two INET addresses.
   static const char* const kDefaultAddressVer;

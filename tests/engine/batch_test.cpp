@@ -89,7 +89,8 @@ TEST(Batch, FailuresGiveExitCodeOneAndUsageErrorsTwo) {
        {std::string("--output"), "--format nosuch" + in, std::string(), "--bogus" + in,
         "--shard 4/4" + in, "--shard 0/0" + in, "--shard 1" + in, "--shard 1/x" + in,
         "--shard -1/4" + in, "--shard auto/0" + in, "--jobs 0" + in, "--jobs two" + in,
-        "--report" + in, "--report " + Quote(tmp / "no/such/folder/r.jsonl") + in}) {
+        "--report" + in, "--report " + Quote(tmp / "no/such/folder/r.jsonl") + in,
+        "--set Dimensions.Widht=1" + in, "--set PNG.Quality=1" + in}) {
     Result bad = Lumaro(tmp, "--output " + Quote(tmp / "out") + " " + args);
     EXPECT_EQ(bad.status, 2) << args << "\n" << bad.out;
   }

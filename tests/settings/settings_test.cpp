@@ -322,8 +322,13 @@ TEST_F(SettingsTest, OneSettingFromText) {
   EXPECT_EQ(0xC0A80001u, s.ProxyIP);
   EXPECT_EQ(0, static_cast<CFormatGIF&>(*s.OutputFormats[4]).PaletteType);
   EXPECT_TRUE(list[0]->Enabled);
+  EXPECT_TRUE(s.ApplySetting("watermarks", "font - LFITALIC", "300"));
+  EXPECT_TRUE(s.ApplySetting("{00000001-0000-0000-0000-000000000000}", "order INDEX", "0"));
+  EXPECT_EQ(44, s.Font.lfItalic);
   EXPECT_FALSE(s.ApplySetting("Dimensions", "Widht", "1"));
   EXPECT_FALSE(s.ApplySetting("BMP", "Quality", "1"));
+  EXPECT_FALSE(s.ApplySetting("Pos", "On", "1"));  // a key of other sections
+  EXPECT_FALSE(s.ApplySetting("{00000002-0000-0000-0000-000000000000}", "On", "1"));
   EXPECT_FALSE(s.GetLastError().empty());
   EXPECT_EQ(12, s.Width);
 }
@@ -496,6 +501,9 @@ TEST_F(SettingsTest, EveryFieldSurvivesAFile) {
   // ...and all of them through what they store.
   EXPECT_EQ(Dump(a, dir.str()), Dump(b, dir.str()));
   EXPECT_NE(Dump(b, dir.str()), DefaultFileText(1));
+  // Back to the defaults, every field of them: the same as a new file.
+  b.ResetToDefaults();
+  EXPECT_EQ(DefaultFileText(0), Dump(b, dir.str()));
 }
 
 TEST_F(SettingsTest, CommentsUnknownKeysAndSectionsGoneAfterAStore) {
