@@ -990,6 +990,9 @@ TEST_F(DialogTest, DialogSplitRunsAndStaysOpen) {
   const std::string cursor = tmp / "walk.cur";
   fs::copy_file(gif, cursor);
   testing_support::WriteFileText(tmp / "plain", "x");
+  const std::string single = tmp / "one.gif";
+  ASSERT_EQ(testing_support::Run(std::string(ImConvert()) + " -size 6x6 xc:red " + Quote(single)),
+            0);
 
   QString filter, title;
   CMultipageDisasmDlg::FileDialogHook = [&](QWidget*, const QString& f) {
@@ -1031,6 +1034,13 @@ TEST_F(DialogTest, DialogSplitRunsAndStaysOpen) {
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2].text.toStdString(), "Не удалось создать директорию " + tmp / "plain/x");
     EXPECT_EQ(messages[2].notice, Notice::Plain);
+    // A file of one frame is said plainly too.
+    dialog.FileEdit()->setText(QString::fromStdString(single));
+    dialog.FolderEdit()->setText(QString::fromStdString(tmp / "frames"));
+    dialog.SplitButton()->click();
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3].text.toStdString(), LoadResString(IDS_SPLIT_NOT_MULTIFRAME));
+    EXPECT_EQ(messages[3].notice, Notice::Plain);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     dialog.CloseButton()->click();
   };
