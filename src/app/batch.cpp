@@ -68,24 +68,16 @@ class CBatchHost : public IConversionHost {
     ClearBar();
   }
 
-  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+  Answer Message(const std::string& text, const std::string&, Notice notice,
+                 Answer) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ClearBar();
-    const bool question = (style & MB_YESNO) != 0;
-    const bool summary = caption == LoadResString(IDS_RESULTS_CAPTION) ||
-                         (!question && (style & MB_ICONINFORMATION) && !summaryShown_ &&
-                          text.find('%') == std::string::npos && IsSummary(text));
-    if (summary) {
-      summaryShown_ = true;
-      std::printf("%s\n", text.c_str());
-      std::fflush(stdout);
-      return IDOK;
-    }
     // Messages that a window would show as boxes are printed; questions are
     // answered Yes (silently with --quiet: they are no errors).
-    if (quiet_ && question) return IDYES;
+    const bool question = notice == Notice::Question;
+    if (quiet_ && question) return Answer::Yes;
     std::fprintf(stderr, "lumaro: %s%s\n", text.c_str(), question ? " [Yes]" : "");
-    return question ? IDYES : IDOK;
+    return question ? Answer::Yes : Answer::Ok;
   }
 
   int ShowInteractive(InteractiveRequest&) override {
@@ -94,7 +86,13 @@ class CBatchHost : public IConversionHost {
     return 1;
   }
 
-  void ConversionDone() override {}
+  // The summary goes to standard output, also after a stop.
+  void JobFinished(const JobCounts& counts, bool) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ClearBar();
+    std::printf("%s\n", FormatSummary(counts).c_str());
+    std::fflush(stdout);
+  }
 
   // Replacing a source file without a backup needs --overwrite-sources.
   bool AllowReplacingSources() override { return overwriteSources; }
@@ -108,12 +106,6 @@ class CBatchHost : public IConversionHost {
   }
 
  private:
-  static bool IsSummary(const std::string& text) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%d", ConvertedCount.load());
-    return text.find(buf) != std::string::npos;
-  }
-
   void Draw() {
     if (quiet_ || !tty_ || high_ <= low_) return;
     const int width = 30;
@@ -139,7 +131,6 @@ class CBatchHost : public IConversionHost {
   bool quiet_;
   bool tty_;
   bool barShown_ = false;
-  bool summaryShown_ = false;
   int low_ = 0, high_ = 0, pos_ = 0;
   std::string file_;
 };

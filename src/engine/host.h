@@ -6,17 +6,33 @@
 #include <cstdint>
 #include <string>
 
-// Message box styles and answers, with the values the program has always used.
-enum : unsigned {
-  MB_OK = 0x0,
-  MB_YESNO = 0x4,
-  MB_ICONERROR = 0x10,
-  MB_ICONQUESTION = 0x20,
-  MB_ICONEXCLAMATION = 0x30,
-  MB_ICONINFORMATION = 0x40,
-  MB_DEFBUTTON2 = 0x100,
+// What a message is: the sign shown beside its text, or a question.
+enum class Notice {
+  Plain,        // no sign
+  Information,
+  Warning,
+  Error,
+  Question,     // Yes and No buttons (drawn with the warning sign: every question
+                // the program asks warns that something may be lost)
 };
-enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+// What the user answered.
+enum class Answer {
+  Ok,
+  Cancel,  // nothing was answered (the message could not be shown)
+  Yes,
+  No,
+};
+
+// The counts of a finished job.
+struct JobCounts {
+  int converted = 0;
+  int failed = 0;
+  int skipped = 0;
+};
+
+// The summary line of a job: string 172 with the three counts.
+std::string FormatSummary(const JobCounts& counts);
 
 class CImage;
 struct PropertyItemList;
@@ -48,17 +64,22 @@ class IConversionHost {
   // Lets the progress display see the done event and close.
   virtual void Pump() = 0;
 
-  // A message box; the caller waits until it is answered. caption empty =
-  // the application's name. Returns IDOK, IDYES or IDNO.
-  virtual int MessageBox(const std::string& text, const std::string& caption,
-                         unsigned style) = 0;
+  // A message; the caller waits until it is closed. caption empty = the
+  // application's name. A question offers Yes and No, defaultAnswer being
+  // the button that Enter presses, and returns Yes or No; every other notice
+  // has an OK button and returns Ok.
+  virtual Answer Message(const std::string& text, const std::string& caption, Notice notice,
+                         Answer defaultAnswer) = 0;
 
   // The interactive adjustment dialog, modal; returns its result code
   // (1 convert with changes, 5 skip, anything else convert unchanged).
   virtual int ShowInteractive(InteractiveRequest& request) = 0;
 
-  // The job ended normally and its summary was closed (WM_CONVERSION_DONE).
-  virtual void ConversionDone() = 0;
+  // The job finished, after its done event was set: normally, or stopped
+  // by the user (stopped). The host tells the counts (the desktop program
+  // with a message box titled string 60001, or the application's name after a
+  // stop; batch mode on standard output) and returns once that is done.
+  virtual void JobFinished(const JobCounts& counts, bool stopped) = 0;
 
   // The main window's native id that filters receive (see lumaro_filter.h);
   // 0 when there is no window (batch mode).
@@ -66,8 +87,8 @@ class IConversionHost {
 
   // Asked once per job, before the first output that would replace the very
   // file it was made from while backups are off: true lets such outputs
-  // replace their sources. The default asks with a Yes/No message box whose
-  // default button is No.
+  // replace their sources. The default asks a question whose default
+  // answer is No.
   virtual bool AllowReplacingSources();
 
   // A file failed to load or to be written, with the reason (batch mode
@@ -78,20 +99,13 @@ class IConversionHost {
   }
 };
 
-// Private messages to the main window.
-enum : unsigned {
-  WM_APP_BASE = 0x8000,
-  WM_STAGES_CHANGED = WM_APP_BASE + 1,
-  WM_CONVERSION_DONE = WM_APP_BASE + 2,
-  WM_TREE_SELECTION_CHANGED = WM_APP_BASE + 3,
-  WM_TREE_ITEMS_DROPPED = WM_APP_BASE + 4,
-};
-
 // The host that the writers and stages of the calling thread report to
 // (the worker sets it for its thread; nullptr = print nothing).
 IConversionHost* CurrentHost();
 void SetCurrentHost(IConversionHost* host);
 
-// Shows a message through the current host; without a host it is dropped
-// and IDOK (or IDYES for questions) is returned.
-int HostMessage(const std::string& text, const std::string& caption, unsigned style);
+// The one message a writer still shows where it fails (an output file that
+// cannot be created), in the style bits the writers use, through the current
+// host; without a host it is dropped. Everything else returns its reason.
+enum : unsigned { MB_OK = 0x0, MB_ICONERROR = 0x10 };
+void HostMessage(const std::string& text, const std::string& caption, unsigned style);

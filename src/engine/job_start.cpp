@@ -120,13 +120,13 @@ JobStartResult StartConversion(CConversionJob& job, CSettings& settings,
   const std::string appName = LoadResString(IDS_APP_NAME);
 
   if (settings.UseRename != 0 && settings.RenamePattern.empty()) {
-    if (host.MessageBox(LoadResString(IDS_RENAME_WITHOUT_PATTERN), appName,
-                        MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES)
+    if (host.Message(LoadResString(IDS_RENAME_WITHOUT_PATTERN), appName, Notice::Question,
+                     Answer::No) != Answer::Yes)
       return JobStartResult::Declined;
   }
   if (settings.OutputFolder.empty()) {
-    if (host.MessageBox(LoadResString(IDS_NO_OUTPUT_FOLDER), appName,
-                        MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES)
+    if (host.Message(LoadResString(IDS_NO_OUTPUT_FOLDER), appName, Notice::Question,
+                     Answer::No) != Answer::Yes)
       return JobStartResult::Declined;
   }
 
@@ -142,7 +142,7 @@ JobStartResult StartConversion(CConversionJob& job, CSettings& settings,
       std::string text = LoadResString(IDS_CANNOT_CREATE_FOLDER);
       size_t at = text.find("%1");
       if (at != std::string::npos) text.replace(at, 2, settings.OutputFolder);
-      host.MessageBox(text, appName, MB_OK | MB_ICONERROR);
+      host.Message(text, appName, Notice::Error, Answer::Ok);
       done.Set();  // nothing runs
       return JobStartResult::FolderFailed;
     }

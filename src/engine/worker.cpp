@@ -41,12 +41,6 @@ std::atomic<int> SkippedCount{0};
 
 namespace {
 
-std::string FormatSummary(int converted, int errors, int skipped) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, LoadResString(IDS_SUMMARY).c_str(), converted, errors, skipped);
-  return buf;
-}
-
 ResizeOptions ResizeOptionsFrom(const CSettings& s) {
   ResizeOptions o;
   o.PercentsOrPixels = s.PercentsOrPixels;
@@ -557,7 +551,7 @@ int ConversionThreadProc(CConversionJob* job) {
           "знака.");
       const size_t at = text.find("%s");
       if (at != std::string::npos) text.replace(at, 2, task.watermarkProblem);
-      host->MessageBox(text, LoadResString(IDS_APP_NAME), MB_OK | MB_ICONEXCLAMATION);
+      host->Message(text, LoadResString(IDS_APP_NAME), Notice::Warning, Answer::Ok);
     }
 
     // Two large pictures decoded at once may not fit where each fits alone:
@@ -625,15 +619,12 @@ int ConversionThreadProc(CConversionJob* job) {
   }
   lookahead.reset();
 
-  const std::string summary = FormatSummary(ConvertedCount, ErrorCount, SkippedCount);
-  if (aborted) {
+  const JobCounts counts{ConvertedCount, ErrorCount, SkippedCount};
+  if (aborted)
     job->doneEvent->Set();
-    host->MessageBox(summary, std::string(), MB_OK | MB_ICONINFORMATION);
-  } else {
+  else
     SignalDone(job);
-    host->MessageBox(summary, LoadResString(IDS_RESULTS_CAPTION), MB_OK | MB_ICONINFORMATION);
-    host->ConversionDone();
-  }
+  host->JobFinished(counts, aborted);
   SetCurrentHost(nullptr);
   return 0;
 }

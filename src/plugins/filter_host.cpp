@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/host.h"
 #include "imaging/image.h"
 #include "services/strings.h"
 
@@ -143,8 +142,8 @@ int CFilterHost::LoadFilters(const std::string& folderIn, CFilterList& list) {
       bool duplicate = false;
       for (const Guid& g : seen) duplicate = duplicate || g == entry->Id;
       if (duplicate) {
+        // Refused; whoever loaded the filters tells the user (Messages()).
         duplicates_.push_back(name);
-        HostMessage(DuplicateMessage(name), std::string(), MB_OK | MB_ICONERROR);
         continue;
       }
       if (iconIndex < 0 && IsRegularFile(iconPath)) {

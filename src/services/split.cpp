@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/host.h"
 #include "imaging/codecs/gif.h"
 #include "imaging/image.h"
 #include "imaging/output_format.h"
@@ -14,10 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void Tell(const SplitCallbacks& callbacks, const std::string& text, unsigned style) {
-  if (callbacks.message) callbacks.message(text, style);
-}
 
 void Busy(const SplitCallbacks& callbacks, bool on) {
   if (callbacks.busy) callbacks.busy(on);
@@ -89,7 +84,7 @@ bool SplitFrames(const std::string& source, const std::string& folder,
 
   out.frameCount = first.GetNumFrames();
   if (out.frameCount <= 1) {
-    Tell(callbacks, LoadResString(IDS_SPLIT_NOT_MULTIFRAME), MB_OK);
+    out.message = LoadResString(IDS_SPLIT_NOT_MULTIFRAME);
     return true;
   }
   first.Destroy();
@@ -124,25 +119,27 @@ bool SplitFrames(const std::string& source, const std::string& folder,
   }
   Busy(callbacks, false);
 
-  Tell(callbacks, FormatDone(out.written, out.frameCount), MB_OK | MB_ICONINFORMATION);
+  out.message = FormatDone(out.written, out.frameCount);
   return true;
 }
 
 SplitRunStatus RunSplit(const std::string& file, const std::string& folder,
                         const SplitCallbacks& callbacks, SplitOutcome* outcome) {
-  if (outcome) *outcome = SplitOutcome();
+  SplitOutcome local;
+  SplitOutcome& out = outcome ? *outcome : local;
+  out = SplitOutcome();
   if (file.empty() || folder.empty() || !Exists(file)) return SplitRunStatus::NothingToDo;
   std::string target = folder;
   if (!IsDirectory(target)) {
     if (target.size() > 1 && target.back() == '/') target.pop_back();
     // A name taken by a file is refused here too: CreateDirectoryTree fails.
     if (!CreateDirectoryTree(target)) {
-      Tell(callbacks, FormatFolderFailed(folder), MB_OK);
+      out.message = FormatFolderFailed(folder);
       return SplitRunStatus::FolderNotCreated;
     }
   }
-  if (!SplitFrames(file, target, callbacks, outcome)) {
-    Tell(callbacks, LoadResString(IDS_SPLIT_FAILED), MB_OK | MB_ICONERROR);
+  if (!SplitFrames(file, target, callbacks, &out)) {
+    out.message = LoadResString(IDS_SPLIT_FAILED);
     return SplitRunStatus::Failed;
   }
   return SplitRunStatus::Done;
@@ -158,19 +155,16 @@ int RunSplitCommand(const std::string& file, const std::string& folder) {
                  UiText("Файл не найден").c_str());
     return 1;
   }
-  // Messages are printed once the outcome is known: the result of a split
-  // on standard output, a failure on standard error.
-  std::vector<std::string> messages;
-  SplitCallbacks callbacks;
-  callbacks.message = [&](const std::string& text, unsigned) { messages.push_back(text); };
+  // The result of a split goes to standard output, a failure to standard
+  // error.
   SplitOutcome outcome;
-  const SplitRunStatus status = RunSplit(file, folder, callbacks, &outcome);
+  const SplitRunStatus status = RunSplit(file, folder, SplitCallbacks(), &outcome);
   const bool failed = status != SplitRunStatus::Done;
-  for (const std::string& text : messages) {
+  if (!outcome.message.empty()) {
     if (failed)
-      std::fprintf(stderr, "lumaro: %s: %s\n", file.c_str(), text.c_str());
+      std::fprintf(stderr, "lumaro: %s: %s\n", file.c_str(), outcome.message.c_str());
     else
-      std::printf("%s\n", text.c_str());
+      std::printf("%s\n", outcome.message.c_str());
   }
   std::fflush(stdout);
   if (failed) return 1;

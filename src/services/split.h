@@ -3,8 +3,9 @@
 // extension (upper case kept): walk.gif gives walk_001.gif, walk_002.gif ...
 // The conversion settings play no part in it.
 //
-// The split talks to people through its callbacks only: the desktop program
-// shows message boxes and the wait cursor, `lumaro --split` prints.
+// The split returns what the user is to be told in its outcome; the caller
+// decides how (the desktop program shows message boxes, `lumaro --split`
+// prints). The wait cursor is the one callback.
 #pragma once
 
 #include <functional>
@@ -12,10 +13,6 @@
 #include <vector>
 
 struct SplitCallbacks {
-  // A message for the user with a message box style (MB_OK,
-  // MB_ICONERROR, MB_ICONINFORMATION of engine/host.h). Without it the
-  // message is dropped.
-  std::function<void(const std::string& text, unsigned style)> message;
   // The wait cursor: on (true) before the frames are written, off after.
   std::function<void(bool busy)> busy;
 };
@@ -25,6 +22,7 @@ struct SplitOutcome {
   int frameCount = 0;                // frames in the source (0 when it did not load)
   int written = 0;                   // frame files written
   std::vector<std::string> files;    // their names, in frame order
+  std::string message;               // what to tell the user; empty = nothing
 };
 
 // Name of frame `number` (counted from 1): folder (with its trailing '/',
@@ -38,7 +36,7 @@ std::string SplitFrameName(const std::string& folder, const std::string& name, i
 // and writes nothing; otherwise string 140 with the frames written and the
 // frame count. Existing frame files are replaced (through a temporary, so a
 // failed write never leaves half a file). A frame that cannot be read is
-// not written and not counted.
+// not written and not counted. The message is left in outcome.
 // Returns false, without a message, when the extension has no format code
 // (".cur", for instance) or the file does not load; true otherwise, also for
 // a file with one frame.
@@ -48,8 +46,8 @@ bool SplitFrames(const std::string& source, const std::string& folder,
 // The split command as the split dialog's "Разобрать" runs it.
 enum class SplitRunStatus {
   NothingToDo,       // file or folder empty, or the file does not exist (no message)
-  FolderNotCreated,  // string 145 was shown
-  Failed,            // SplitFrames returned false; string 141 was shown
+  FolderNotCreated,  // message: string 145
+  Failed,            // SplitFrames returned false; message: string 141
   Done,              // SplitFrames returned true
 };
 // A folder that is not there yet is created with its parents (one trailing

@@ -40,7 +40,7 @@ bool ReadIntEdit(QWidget* parent, QLineEdit* edit, int& value, int minimum, int 
     value = number;
     return true;
   }
-  ShowMessageBox(parent, message, QString(), MB_OK | MB_ICONEXCLAMATION);
+  ShowMessageBox(parent, message, QString(), Notice::Warning);
   edit->setFocus();
   edit->selectAll();
   return false;

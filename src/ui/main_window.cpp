@@ -788,7 +788,7 @@ bool CLumaro3Dlg::SaveSettingsTo(const QString& path) {
   if (s.SaveToFile(path.toStdString())) return true;
   host_->ShowMessage(Ui("Не удалось сохранить настройки в файл %1").arg(path) +
                          QStringLiteral("\n") + Qs(s.GetLastError()),
-                     QString(), MB_OK | MB_ICONERROR);
+                     QString(), Notice::Error);
   return false;
 }
 
@@ -803,7 +803,7 @@ bool CLumaro3Dlg::LoadSettingsFrom(const QString& path) {
     host_->ShowMessage(Ui("Файл %1 не является файлом настроек. Установлены значения по "
                           "умолчанию, файл не изменён.")
                            .arg(path),
-                       QString(), MB_OK | MB_ICONEXCLAMATION);
+                       QString(), Notice::Warning);
     return false;
   }
   return true;
@@ -832,7 +832,7 @@ void CLumaro3Dlg::OnLoadSettings() {
 
 void CLumaro3Dlg::SetLanguage(int language) {
   GetSettings().Language = language;
-  host_->ShowMessage(ResString(IDS_LANGUAGE_RESTART), QString(), MB_OK | MB_ICONINFORMATION);
+  host_->ShowMessage(ResString(IDS_LANGUAGE_RESTART), QString(), Notice::Information);
 }
 
 void CLumaro3Dlg::OnGeneralSettings() {
@@ -843,7 +843,7 @@ void CLumaro3Dlg::OnGeneralSettings() {
   const bool ok = dialog ? dialog(this, quality, size) : SimpleGeneralSettings(this, quality, size);
   if (!ok) return;
   if (size != s.SysPropsThumbsSize)
-    host_->ShowMessage(ResString(IDS_RESTART_NEEDED), QString(), MB_OK);
+    host_->ShowMessage(ResString(IDS_RESTART_NEEDED), QString(), Notice::Plain);
   s.SysPropsThumbsQuality = quality;
   s.SysPropsThumbsSize = size;
 }
@@ -860,7 +860,7 @@ void CLumaro3Dlg::OnHelp() {
          "2. Настройте этапы конвертации: размеры, поворот, метаданные, водяные знаки, фильтры.\n"
          "3. Задайте ход конвертации: подпапки, резервные копии, переименование.\n"
          "4. Выберите выходную папку и формат и нажмите \"Конвертировать\"."),
-      Ui("Справка"), MB_OK | MB_ICONINFORMATION);
+      Ui("Справка"), Notice::Information);
 }
 
 // ---- the job -------------------------------------------------------------------------------
@@ -923,7 +923,7 @@ void CLumaro3Dlg::LoadJobChangedControls() {
 
 void CLumaro3Dlg::ShowStartupMessages(const std::vector<std::string>& messages) {
   for (const std::string& text : messages)
-    host_->ShowMessage(Qs(text), QString(), MB_OK | MB_ICONERROR);
+    host_->ShowMessage(Qs(text), QString(), Notice::Error);
 }
 
 void CLumaro3Dlg::OnConversionDone() {

@@ -18,42 +18,43 @@
 
 // ---- message boxes ------------------------------------------------------------
 
-std::function<int(const QString&, const QString&, unsigned)> CDesktopHost::MessageBoxHook;
+std::function<Answer(const QString&, const QString&, Notice, Answer)>
+    CDesktopHost::MessageBoxHook;
 std::function<int(InteractiveRequest&, QWidget*)> CDesktopHost::InteractiveHook;
 
-int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption, unsigned style) {
+Answer ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
+                      Notice notice, Answer defaultAnswer) {
   const QString title = caption.isEmpty() ? ResString(IDS_APP_NAME) : caption;
-  if (CDesktopHost::MessageBoxHook) return CDesktopHost::MessageBoxHook(text, title, style);
+  if (CDesktopHost::MessageBoxHook)
+    return CDesktopHost::MessageBoxHook(text, title, notice, defaultAnswer);
   QMessageBox box(parent);
   box.setWindowTitle(title);
   box.setText(text);
-  switch (style & 0xF0u) {
-    case MB_ICONERROR:
+  switch (notice) {
+    case Notice::Error:
       box.setIcon(QMessageBox::Critical);
       break;
-    case MB_ICONQUESTION:
-      box.setIcon(QMessageBox::Question);
-      break;
-    case MB_ICONEXCLAMATION:
+    case Notice::Warning:
+    case Notice::Question:
       box.setIcon(QMessageBox::Warning);
       break;
-    case MB_ICONINFORMATION:
+    case Notice::Information:
       box.setIcon(QMessageBox::Information);
       break;
-    default:
+    case Notice::Plain:
       break;
   }
-  if ((style & 0x0Fu) == MB_YESNO) {
+  if (notice == Notice::Question) {
     QPushButton* yes = box.addButton(Ui("&Да"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(Ui("&Нет"), QMessageBox::NoRole);
-    box.setDefaultButton((style & MB_DEFBUTTON2) ? no : yes);
+    box.setDefaultButton(defaultAnswer == Answer::No ? no : yes);
     box.setEscapeButton(no);
     box.exec();
-    return box.clickedButton() == yes ? IDYES : IDNO;
+    return box.clickedButton() == yes ? Answer::Yes : Answer::No;
   }
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   box.exec();
-  return IDOK;
+  return Answer::Ok;
 }
 
 // ---- CProgressDlg ---------------------------------------------------------------
@@ -235,18 +236,19 @@ void CDesktopHost::Pump() {
       Qt::QueuedConnection);
 }
 
-int CDesktopHost::ShowMessage(const QString& text, const QString& caption, unsigned style) {
-  int answer = ShowMessageBox(DialogParent(), text, caption, style);
+Answer CDesktopHost::ShowMessage(const QString& text, const QString& caption, Notice notice,
+                                Answer defaultAnswer) {
+  const Answer answer = ShowMessageBox(DialogParent(), text, caption, notice, defaultAnswer);
   emit messageShown();
   return answer;
 }
 
-int CDesktopHost::MessageBox(const std::string& text, const std::string& caption,
-                             unsigned style) {
-  int answer = IDOK;
+Answer CDesktopHost::Message(const std::string& text, const std::string& caption, Notice notice,
+                             Answer defaultAnswer) {
+  Answer answer = Answer::Cancel;  // no box was shown
   const QString qtext = QString::fromStdString(text);
   const QString qcaption = QString::fromStdString(caption);
-  RunOnUiThread([&] { answer = ShowMessage(qtext, qcaption, style); });
+  RunOnUiThread([&] { answer = ShowMessage(qtext, qcaption, notice, defaultAnswer); });
   return answer;
 }
 
@@ -258,6 +260,9 @@ int CDesktopHost::ShowInteractive(InteractiveRequest& request) {
   return result;
 }
 
-void CDesktopHost::ConversionDone() {
+void CDesktopHost::JobFinished(const JobCounts& counts, bool stopped) {
+  const std::string caption = stopped ? std::string() : LoadResString(IDS_RESULTS_CAPTION);
+  Message(FormatSummary(counts), caption, Notice::Information, Answer::Ok);
+  if (stopped) return;
   QMetaObject::invokeMethod(this, [this] { emit conversionDone(); }, Qt::QueuedConnection);
 }

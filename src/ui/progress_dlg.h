@@ -80,19 +80,25 @@ class CDesktopHost : public QObject, public IConversionHost {
   void SetFileText(const std::string& text) override;
   void Step() override;
   void Pump() override;
-  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  Answer Message(const std::string& text, const std::string& caption, Notice notice,
+                 Answer defaultAnswer) override;
   int ShowInteractive(InteractiveRequest& request) override;
-  void ConversionDone() override;
+  // Shows the summary box (titled "Результаты конвертирования", or with the
+  // application's name after a stop) and, after a normal end, queues
+  // conversionDone.
+  void JobFinished(const JobCounts& counts, bool stopped) override;
   uint32_t MainWindowId() const override { return mainWindowId_; }
   // Taken on the user-interface thread when a job starts.
   void SetMainWindowId(uint32_t id) { mainWindowId_ = id; }
 
   // Shows a message box on the user-interface thread (no marshalling).
-  int ShowMessage(const QString& text, const QString& caption, unsigned style);
+  Answer ShowMessage(const QString& text, const QString& caption, Notice notice,
+                     Answer defaultAnswer = Answer::Ok);
 
   // Replaces every message box of the program (tests): given the text, the
-  // caption and the style, returns the answer (IDOK, IDYES, IDNO).
-  static std::function<int(const QString& text, const QString& caption, unsigned style)>
+  // caption, the notice and the default answer, returns the answer.
+  static std::function<Answer(const QString& text, const QString& caption, Notice notice,
+                              Answer defaultAnswer)>
       MessageBoxHook;
   // The interactive adjustment dialog, installed by the dialog's own file;
   // runs on the user-interface thread with the parent to show it over.
@@ -117,6 +123,8 @@ class CDesktopHost : public QObject, public IConversionHost {
   std::atomic<uint32_t> mainWindowId_{0};
 };
 
-// Message box with the program's style values (MB_YESNO, MB_ICON...,
-// MB_DEFBUTTON2), through CDesktopHost::MessageBoxHook when it is set.
-int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption, unsigned style);
+// A message box for a notice (see engine/host.h): the notice's sign, and
+// "&Да" and "&Нет" with defaultAnswer on the default button for a question,
+// otherwise "OK". Through CDesktopHost::MessageBoxHook when it is set.
+Answer ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
+                      Notice notice, Answer defaultAnswer = Answer::Ok);

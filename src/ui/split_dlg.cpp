@@ -102,18 +102,24 @@ void CMultipageDisasmDlg::OnSplit() {
   StoreControls();
   SplitCallbacks callbacks;
   bool busy = false;
-  callbacks.message = [this, &busy](const std::string& text, unsigned style) {
-    if (busy) QApplication::restoreOverrideCursor();
-    busy = false;
-    ShowMessageBox(this, QString::fromStdString(text), QString(), style);
-  };
   callbacks.busy = [&busy](bool on) {
     if (on && !busy) QApplication::setOverrideCursor(Qt::WaitCursor);
     if (!on && busy) QApplication::restoreOverrideCursor();
     busy = on;
   };
-  RunSplit(FileName.toStdString(), Folder.toStdString(), callbacks);
+  SplitOutcome outcome;
+  const SplitRunStatus status =
+      RunSplit(FileName.toStdString(), Folder.toStdString(), callbacks, &outcome);
   if (busy) QApplication::restoreOverrideCursor();
+  if (outcome.message.empty()) return;
+  // The frames written are news; a failure is an error; a folder that could
+  // not be made or a file of one frame is said plainly.
+  Notice notice = Notice::Plain;
+  if (status == SplitRunStatus::Failed)
+    notice = Notice::Error;
+  else if (status == SplitRunStatus::Done && outcome.frameCount > 1)
+    notice = Notice::Information;
+  ShowMessageBox(this, QString::fromStdString(outcome.message), QString(), notice);
 }
 
 void RunSplitDialog(QWidget* parent) {

@@ -47,10 +47,11 @@ class RecordingHost : public IConversionHost {
     if (stopAfterSteps > 0 && steps == stopAfterSteps) NamedEvent(kEventAbort).Set();
   }
   void Pump() override { ++pumps; }
-  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+  Answer Message(const std::string& text, const std::string& caption, Notice notice,
+                 Answer defaultAnswer) override {
     std::lock_guard<std::mutex> l(m);
-    messages.push_back({text, caption, style});
-    return (style & MB_YESNO) ? answer : IDOK;
+    messages.push_back({text, caption, notice, defaultAnswer});
+    return notice == Notice::Question ? answer : Answer::Ok;
   }
   int ShowInteractive(InteractiveRequest& request) override {
     ++interactiveShown;
@@ -61,25 +62,34 @@ class RecordingHost : public IConversionHost {
     }
     return interactiveResult;
   }
-  void ConversionDone() override { ++doneCalls; }
+  void JobFinished(const JobCounts& counts, bool stopped) override {
+    finished.push_back({counts, stopped});
+    if (!stopped) ++doneCalls;
+  }
   void FileFailed(const std::string& path, const std::string& reason) override {
     std::lock_guard<std::mutex> l(m);
     failures.push_back(path + ": " + reason);
   }
 
-  struct Message {
+  struct Shown {
     std::string text, caption;
-    unsigned style;
+    Notice notice;
+    Answer defaultAnswer;
+  };
+  struct Finish {
+    JobCounts counts;
+    bool stopped;
   };
   std::mutex m;
   int rangeLow = -1, rangeHigh = -1, steps = 0, pumps = 0, doneCalls = 0;
   int stopAfterSteps = 0;
-  int answer = IDYES;
+  Answer answer = Answer::Yes;
   int interactiveShown = 0, interactiveResult = 2;
   bool interactiveDontShow = false;
   int interactiveRotation = -1;  // >= 0: chosen and applied to all
   std::vector<std::string> captions, fileTexts, failures;
-  std::vector<Message> messages;
+  std::vector<Shown> messages;
+  std::vector<Finish> finished;
 };
 
 void MakePicture(const std::string& path, int w, int h, int format) {
@@ -132,9 +142,7 @@ class JobTest : public ::testing::Test {
   }
 
   std::string Summary() const {
-    for (auto& m : host.messages)
-      if (m.text.find("Преобразовано") == 0) return m.text;
-    return "";
+    return host.finished.empty() ? "" : FormatSummary(host.finished.back().counts);
   }
 
   TempDir tmp;
@@ -160,8 +168,9 @@ TEST_F(JobTest, ConvertsAFolderAndReportsTheSummary) {
   EXPECT_EQ(host.captions[1], "Выполнено: 1 / 2");
   EXPECT_EQ(host.fileTexts[0], (src / "A.png").string());
   EXPECT_EQ(Summary(), "Преобразовано 2 файлов, ошибок 0, пропущено 0");
-  EXPECT_EQ(host.messages.back().caption, "Результаты конвертирования");
-  EXPECT_EQ(host.doneCalls, 1);
+  EXPECT_TRUE(host.messages.empty());
+  ASSERT_EQ(host.finished.size(), 1u);
+  EXPECT_FALSE(host.finished[0].stopped);
   EXPECT_TRUE(NamedEvent(kEventDone).IsSet());
   EXPECT_FALSE(NamedEvent(kEventAbort).IsSet());
   EXPECT_EQ(job.writtenList.size(), 2u);
@@ -171,7 +180,7 @@ TEST_F(JobTest, EmptyListEndsWithoutSummaryAndKeepsCounters) {
   ConvertedCount = 7;
   ASSERT_EQ(Run({(src / "missing").string()}), JobStartResult::Started);
   EXPECT_TRUE(host.messages.empty());
-  EXPECT_EQ(host.doneCalls, 0);
+  EXPECT_TRUE(host.finished.empty());
   EXPECT_EQ(ConvertedCount.load(), 7);
   EXPECT_TRUE(NamedEvent(kEventDone).IsSet());
 }
@@ -245,27 +254,28 @@ TEST_F(JobTest, SourceReplacedByItsOwnOutputOnlyWithBackupOrConsent) {
   const auto original = testing_support::ReadFileBytes((src / "p.png").string());
   // The window's question has No as its default; answered No, both files
   // fail and the sources stay, and it is asked only once.
-  host.answer = IDNO;
+  host.answer = Answer::No;
   ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
   EXPECT_EQ(Summary(), "Преобразовано 0 файлов, ошибок 2, пропущено 0");
-  ASSERT_EQ(host.messages.size(), 2u);
-  EXPECT_EQ(host.messages[0].style, unsigned(MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2));
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].notice, Notice::Question);
+  EXPECT_EQ(host.messages[0].defaultAnswer, Answer::No);
   EXPECT_EQ(testing_support::ReadFileBytes((src / "p.png").string()), original);
 
   host.messages.clear();
-  host.answer = IDYES;
+  host.answer = Answer::Yes;
   ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
   EXPECT_EQ(Summary(), "Преобразовано 2 файлов, ошибок 0, пропущено 0");
   EXPECT_FALSE(fs::exists(src / "p.bak"));
 
   // With backups on nothing is asked: the source is kept as the backup.
   host.messages.clear();
-  host.answer = IDNO;
+  host.answer = Answer::No;
   s.Backup = 1;
   const auto before = testing_support::ReadFileBytes((src / "q.png").string());
   ASSERT_EQ(Run({(src / "q.png").string()}), JobStartResult::Started);
   EXPECT_EQ(Summary(), "Преобразовано 1 файлов, ошибок 0, пропущено 0");
-  EXPECT_EQ(host.messages.size(), 1u);
+  EXPECT_TRUE(host.messages.empty());
   EXPECT_EQ(testing_support::ReadFileBytes((src / "q.bak").string()), before);
 }
 
@@ -293,7 +303,7 @@ TEST_F(JobTest, PipesAndFilesChangingUnderTheJobFailAlone) {
 
 TEST_F(JobTest, AnsweringNoToAQuestionStartsNothing) {
   GetSettings().OutputFolder = "";
-  host.answer = IDNO;
+  host.answer = Answer::No;
   NamedEvent(kEventDone).Set();
   EXPECT_EQ(Run({src.string()}), JobStartResult::Declined);
   EXPECT_TRUE(NamedEvent(kEventDone).IsSet());  // events untouched
@@ -352,7 +362,7 @@ TEST_F(JobTest, StopIsHonouredAfterTheCurrentFile) {
   EXPECT_EQ(FilesUnder(tmp.path() / "out").size(), 2u);
   EXPECT_EQ(Summary(), "Преобразовано 2 файлов, ошибок 0, пропущено 0");
   EXPECT_EQ(host.doneCalls, 0);  // no "conversion done" after a stop
-  EXPECT_TRUE(host.messages.back().caption.empty());
+  EXPECT_TRUE(host.finished.back().stopped);
 }
 
 TEST_F(JobTest, ReadOnlyTargetWithoutBackupIsOverwritten) {
@@ -437,7 +447,7 @@ TEST_F(JobTest, VanishedSourceFailsWithItsReasonAndResumeSkipsTheRest) {
       EXPECT_EQ(results[2].bytes, fs::file_size(out + "/c.png"));
     }
   }
-  EXPECT_EQ(host.messages.back().text, "Преобразовано 0 файлов, ошибок 1, пропущено 2");
+  EXPECT_EQ(Summary(), "Преобразовано 0 файлов, ошибок 1, пропущено 2");
 }
 
 TEST(JobCollection, OrderAndSupportedExtensions) {

@@ -26,22 +26,33 @@ using testing_support::TempDir;
 
 namespace {
 
-struct Message {
-  std::string text;
-  unsigned style;
-};
-
-// Callbacks that record the messages and the wait-cursor calls.
+// Runs the split with callbacks that record the wait-cursor calls, and
+// records the message each run leaves for the user.
 struct Recorder {
-  std::vector<Message> messages;
+  std::vector<std::string> messages;
   std::vector<bool> busy;
   SplitCallbacks Callbacks() {
     SplitCallbacks c;
-    c.message = [this](const std::string& text, unsigned style) {
-      messages.push_back({text, style});
-    };
     c.busy = [this](bool on) { busy.push_back(on); };
     return c;
+  }
+  template <typename Split>
+  auto Record(SplitOutcome* outcome, Split split) {
+    SplitOutcome local;
+    SplitOutcome* out = outcome ? outcome : &local;
+    const auto result = split(out);
+    if (!out->message.empty()) messages.push_back(out->message);
+    return result;
+  }
+  bool Frames(const std::string& source, const std::string& folder,
+              SplitOutcome* outcome = nullptr) {
+    return Record(outcome,
+                  [&](SplitOutcome* o) { return SplitFrames(source, folder, Callbacks(), o); });
+  }
+  SplitRunStatus Run(const std::string& file, const std::string& folder,
+                     SplitOutcome* outcome = nullptr) {
+    return Record(outcome,
+                  [&](SplitOutcome* o) { return RunSplit(file, folder, Callbacks(), o); });
   }
 };
 
@@ -94,7 +105,7 @@ TEST(SplitFrames, AnimatedGifGivesOneFilePerFrame) {
 
   Recorder rec;
   SplitOutcome outcome;
-  ASSERT_TRUE(SplitFrames(source, out.string(), rec.Callbacks(), &outcome));
+  ASSERT_TRUE(rec.Frames(source, out.string(), &outcome));
   EXPECT_EQ(outcome.frameCount, 3);
   EXPECT_EQ(outcome.written, 3);
   ASSERT_EQ(FilesIn(out), (std::vector<std::string>{"walk_001.gif", "walk_002.gif",
@@ -109,10 +120,9 @@ TEST(SplitFrames, AnimatedGifGivesOneFilePerFrame) {
         << frame << ": " << pixel;
   }
   ASSERT_EQ(rec.messages.size(), 1u);
-  EXPECT_EQ(rec.messages[0].text, Done(3, 3));
-  EXPECT_EQ(rec.messages[0].text,
+  EXPECT_EQ(rec.messages[0], Done(3, 3));
+  EXPECT_EQ(rec.messages[0],
             "Последовательность изображений сохранена. Записано 3 из 3 кадров.");
-  EXPECT_EQ(rec.messages[0].style, unsigned(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(rec.busy, (std::vector<bool>{true, false}));
 }
 
@@ -188,7 +198,7 @@ TEST(SplitFrames, ThreePageTiffKeepsEachPageSize) {
   Recorder rec;
   SplitOutcome outcome;
   // The folder given without a trailing slash.
-  ASSERT_TRUE(SplitFrames(source, tmp.str(), rec.Callbacks(), &outcome));
+  ASSERT_TRUE(rec.Frames(source, tmp.str(), &outcome));
   EXPECT_EQ(outcome.written, 3);
   const char* sizes[][2] = {{"10", "10"}, {"20", "10"}, {"5", "7"}};
   for (int i = 0; i < 3; ++i) {
@@ -206,7 +216,7 @@ TEST(SplitFrames, ThreePageTiffKeepsEachPageSize) {
         << info;
   }
   ASSERT_EQ(rec.messages.size(), 1u);
-  EXPECT_EQ(rec.messages[0].text, Done(3, 3));
+  EXPECT_EQ(rec.messages[0], Done(3, 3));
 }
 
 // Points the strips of the second directory of a little-endian TIFF file
@@ -235,7 +245,7 @@ TEST(SplitFrames, UnreadablePageIsNeitherWrittenNorCounted) {
   BreakSecondPage(source);
   Recorder rec;
   SplitOutcome outcome;
-  ASSERT_TRUE(SplitFrames(source, tmp.str(), rec.Callbacks(), &outcome));
+  ASSERT_TRUE(rec.Frames(source, tmp.str(), &outcome));
   EXPECT_EQ(outcome.frameCount, 3);
   EXPECT_EQ(outcome.written, 2);
   // The first page is not written again under the second page's name.
@@ -244,7 +254,7 @@ TEST(SplitFrames, UnreadablePageIsNeitherWrittenNorCounted) {
                 .find("Image Width: 5 Image Length: 7"),
             std::string::npos);
   ASSERT_EQ(rec.messages.size(), 1u);
-  EXPECT_EQ(rec.messages[0].text, Done(2, 3));
+  EXPECT_EQ(rec.messages[0], Done(2, 3));
 }
 
 TEST(SplitFrames, MultiImageIconGivesOneIconPerImage) {
@@ -253,7 +263,7 @@ TEST(SplitFrames, MultiImageIconGivesOneIconPerImage) {
   Make("-size 16x16 xc:red -size 32x32 xc:lime -size 48x48 xc:blue", source);
   SplitOutcome outcome;
   Recorder rec;
-  ASSERT_TRUE(SplitFrames(source, tmp.str() + "/", rec.Callbacks(), &outcome));
+  ASSERT_TRUE(rec.Frames(source, tmp.str() + "/", &outcome));
   ASSERT_EQ(outcome.written, 3);
   EXPECT_EQ(Identify(tmp / "app_001.ico"), "ICO 16x16\n");
   EXPECT_EQ(Identify(tmp / "app_002.ico"), "ICO 32x32\n");
@@ -303,10 +313,9 @@ TEST(SplitFrames, SingleFrameTiffWritesNothing) {
   Recorder rec;
   // Through the dialog's command: the missing folder is made, 139 follows
   // and no error message.
-  EXPECT_EQ(RunSplit(source, out.string(), rec.Callbacks()), SplitRunStatus::Done);
+  EXPECT_EQ(rec.Run(source, out.string()), SplitRunStatus::Done);
   ASSERT_EQ(rec.messages.size(), 1u);
-  EXPECT_EQ(rec.messages[0].text, LoadResString(IDS_SPLIT_NOT_MULTIFRAME));
-  EXPECT_EQ(rec.messages[0].style, unsigned(MB_OK));
+  EXPECT_EQ(rec.messages[0], LoadResString(IDS_SPLIT_NOT_MULTIFRAME));
   EXPECT_TRUE(fs::is_directory(out));
   EXPECT_TRUE(FilesIn(out).empty());
   EXPECT_TRUE(rec.busy.empty());
@@ -325,10 +334,9 @@ TEST(SplitFrames, CursorAndUnloadableFilesFail) {
   for (const std::string& source : {cursor, broken}) {
     Recorder rec;
     EXPECT_FALSE(SplitFrames(source, out.string()));
-    EXPECT_EQ(RunSplit(source, out.string(), rec.Callbacks()), SplitRunStatus::Failed);
+    EXPECT_EQ(rec.Run(source, out.string()), SplitRunStatus::Failed);
     ASSERT_EQ(rec.messages.size(), 1u) << source;
-    EXPECT_EQ(rec.messages[0].text, LoadResString(IDS_SPLIT_FAILED));
-    EXPECT_EQ(rec.messages[0].style, unsigned(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(rec.messages[0], LoadResString(IDS_SPLIT_FAILED));
     EXPECT_TRUE(FilesIn(out).empty()) << source;
   }
 }
@@ -340,18 +348,18 @@ TEST(SplitRun, UpperCaseExtensionNewNestedFolderAndSecondRun) {
   const fs::path out = tmp.path() / "a" / "b";
   Recorder rec;
   SplitOutcome outcome;
-  ASSERT_EQ(RunSplit(source, out.string() + "/", rec.Callbacks(), &outcome),
+  ASSERT_EQ(rec.Run(source, out.string() + "/", &outcome),
             SplitRunStatus::Done);
   EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"ANIM_001.GIF", "ANIM_002.GIF"}));
   EXPECT_EQ(Identify((out / "ANIM_002.GIF").string()), "GIF 4x4\n");
 
   // The second run replaces the frames and leaves no temporaries.
   testing_support::WriteFileText((out / "ANIM_001.GIF").string(), "old");
-  ASSERT_EQ(RunSplit(source, out.string(), rec.Callbacks(), &outcome), SplitRunStatus::Done);
+  ASSERT_EQ(rec.Run(source, out.string(), &outcome), SplitRunStatus::Done);
   EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"ANIM_001.GIF", "ANIM_002.GIF"}));
   EXPECT_EQ(Identify((out / "ANIM_001.GIF").string()), "GIF 4x4\n");
   ASSERT_EQ(rec.messages.size(), 2u);
-  EXPECT_EQ(rec.messages[1].text, Done(2, 2));
+  EXPECT_EQ(rec.messages[1], Done(2, 2));
 }
 
 TEST(SplitRun, NothingToDoAndFolderThatCannotBeMade) {
@@ -359,9 +367,9 @@ TEST(SplitRun, NothingToDoAndFolderThatCannotBeMade) {
   const std::string source = tmp / "walk.gif";
   Make("-delay 10 -size 4x4 xc:red xc:lime", source);
   Recorder rec;
-  EXPECT_EQ(RunSplit("", tmp.str(), rec.Callbacks()), SplitRunStatus::NothingToDo);
-  EXPECT_EQ(RunSplit(source, "", rec.Callbacks()), SplitRunStatus::NothingToDo);
-  EXPECT_EQ(RunSplit(tmp / "missing.gif", tmp.str(), rec.Callbacks()),
+  EXPECT_EQ(rec.Run("", tmp.str()), SplitRunStatus::NothingToDo);
+  EXPECT_EQ(rec.Run(source, ""), SplitRunStatus::NothingToDo);
+  EXPECT_EQ(rec.Run(tmp / "missing.gif", tmp.str()),
             SplitRunStatus::NothingToDo);
   EXPECT_TRUE(rec.messages.empty());
 
@@ -369,9 +377,9 @@ TEST(SplitRun, NothingToDoAndFolderThatCannotBeMade) {
   testing_support::WriteFileText(tmp / "plain", "x");
   for (const std::string& folder : {tmp / "plain/sub", tmp / "plain"}) {
     Recorder r;
-    EXPECT_EQ(RunSplit(source, folder, r.Callbacks()), SplitRunStatus::FolderNotCreated);
+    EXPECT_EQ(r.Run(source, folder), SplitRunStatus::FolderNotCreated);
     ASSERT_EQ(r.messages.size(), 1u);
-    EXPECT_EQ(r.messages[0].text, "Не удалось создать директорию " + folder);
+    EXPECT_EQ(r.messages[0], "Не удалось создать директорию " + folder);
   }
 }
 

@@ -51,7 +51,7 @@ namespace {
 
 struct Shown {
   QString text;
-  unsigned style;
+  Notice notice;
 };
 
 // Installs the dialogs, records message boxes and puts every global hook
@@ -64,9 +64,10 @@ class DialogTest : public ::testing::Test {
     interactive_ = CDesktopHost::InteractiveHook;
     setup_ = COutputFormat::SetupHook;
     GetSettings().ResetToDefaults();
-    CDesktopHost::MessageBoxHook = [this](const QString& text, const QString&, unsigned style) {
-      messages.push_back({text, style});
-      return IDOK;
+    CDesktopHost::MessageBoxHook = [this](const QString& text, const QString&, Notice notice,
+                                          Answer) {
+      messages.push_back({text, notice});
+      return Answer::Ok;
     };
     InstallDialogServices();
   }
@@ -354,12 +355,14 @@ class ScriptedHost : public IConversionHost {
   void SetFileText(const std::string&) override {}
   void Step() override {}
   void Pump() override {}
-  int MessageBox(const std::string&, const std::string&, unsigned) override { return IDOK; }
+  Answer Message(const std::string&, const std::string&, Notice, Answer) override {
+    return Answer::Ok;
+  }
   int ShowInteractive(InteractiveRequest& request) override {
     ++shown;
     return RunInteractiveDialog(request);
   }
-  void ConversionDone() override {}
+  void JobFinished(const JobCounts&, bool) override {}
   int shown = 0;
 };
 
@@ -1023,6 +1026,9 @@ TEST_F(DialogTest, DialogSplitRunsAndStaysOpen) {
   const std::string cursor = tmp / "walk.cur";
   fs::copy_file(gif, cursor);
   testing_support::WriteFileText(tmp / "plain", "x");
+  const std::string single = tmp / "one.gif";
+  ASSERT_EQ(testing_support::Run(std::string(ImConvert()) + " -size 6x6 xc:red " + Quote(single)),
+            0);
 
   QString filter, title;
   CMultipageDisasmDlg::FileDialogHook = [&](QWidget*, const QString& f) {
@@ -1049,19 +1055,28 @@ TEST_F(DialogTest, DialogSplitRunsAndStaysOpen) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text,
               "Последовательность изображений сохранена. Записано 3 из 3 кадров.");
+    EXPECT_EQ(messages[0].notice, Notice::Information);
     EXPECT_TRUE(dialog.isVisible());
 
     dialog.FileEdit()->setText(QString::fromStdString(cursor));
     dialog.SplitButton()->click();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text, "Не удалось разобрать файл на кадры");
-    EXPECT_EQ(messages[1].style, unsigned(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(messages[1].notice, Notice::Error);
 
     dialog.FileEdit()->setText(QString::fromStdString(gif));
     dialog.FolderEdit()->setText(QString::fromStdString(tmp / "plain/x"));
     dialog.SplitButton()->click();
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2].text.toStdString(), "Не удалось создать директорию " + tmp / "plain/x");
+    EXPECT_EQ(messages[2].notice, Notice::Plain);
+    // A file of one frame is said plainly too.
+    dialog.FileEdit()->setText(QString::fromStdString(single));
+    dialog.FolderEdit()->setText(QString::fromStdString(tmp / "frames"));
+    dialog.SplitButton()->click();
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[3].text.toStdString(), LoadResString(IDS_SPLIT_NOT_MULTIFRAME));
+    EXPECT_EQ(messages[3].notice, Notice::Plain);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     dialog.CloseButton()->click();
   };

@@ -58,7 +58,7 @@ int NoteMainWindow(void**, LumaroFilterParams* params) {
 
 struct Message {
   QString text, caption;
-  unsigned style;
+  Notice notice;
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -73,9 +73,9 @@ class MainWindowTest : public ::testing::Test {
     s.LastOpenFolder = dir_.str();
     s.OutputFolder = dir_ / "out";
     CDesktopHost::MessageBoxHook = [this](const QString& text, const QString& caption,
-                                          unsigned style) {
-      messages_.push_back({text, caption, style});
-      return (style & 0x0F) == MB_YESNO ? IDYES : IDOK;
+                                          Notice notice, Answer) {
+      messages_.push_back({text, caption, notice});
+      return notice == Notice::Question ? Answer::Yes : Answer::Ok;
     };
     CLumaro3Dlg::OpenUrlHook = [this](const QUrl& url) {
       opened_.push_back(url);
@@ -495,17 +495,17 @@ TEST_F(MainWindowTest, SettingsFilesAndLanguage) {
   EXPECT_FALSE(w.LoadSettingsFrom(Q(text)));
   EXPECT_EQ(testing_support::ReadFileText(text), "just some words\n");
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].style & 0xF0, unsigned(MB_ICONEXCLAMATION));
+  EXPECT_EQ(messages_[0].notice, Notice::Warning);
   // Messages of the start-up (a duplicate filter GUID) show as error boxes.
   w.ShowStartupMessages({"Фильтр с таким GUID уже существует. Фильтр B загружен не будет."});
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[1].text, QStringLiteral("Фильтр с таким GUID уже существует. Фильтр B загружен не будет."));
-  EXPECT_EQ(messages_[1].style & 0xF0, unsigned(MB_ICONERROR));
+  EXPECT_EQ(messages_[1].notice, Notice::Error);
   messages_.pop_back();
   // A failed save is reported.
   EXPECT_FALSE(w.SaveSettingsTo(Q(dir_ / "no/such/folder/s.ini")));
   ASSERT_EQ(messages_.size(), 2u);
-  EXPECT_EQ(messages_[1].style & 0xF0, unsigned(MB_ICONERROR));
+  EXPECT_EQ(messages_[1].notice, Notice::Error);
 
   // The language commands set the value and ask for a restart.
   EXPECT_FALSE(w.LanguageMenu()->menuAction()->isEnabled());  // greyed on the bar
