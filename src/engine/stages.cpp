@@ -58,6 +58,14 @@ int CJobStages::ReadProperties(const std::string& sourcePath, PropertyItemList& 
   return ReadAllProperties(sourcePath, items);
 }
 
+int CJobStages::ReadProperties(const uint8_t* data, size_t size, PropertyItemList& items) {
+  if (settings_.GdiplusAvailable == 0) {
+    items.clear();
+    return -1;
+  }
+  return ReadAllProperties(data, size, items);
+}
+
 bool CJobStages::RotateByOrientationTag(PropertyItemList& items, int count, CImage& image) {
   if (settings_.GdiplusAvailable == 0 || count <= 0 || items.empty()) return false;
   std::string text;

@@ -22,6 +22,8 @@ class CJobStages {
   // Reads every metadata item of the source; returns the count, or -1 when
   // metadata support is not available.
   int ReadProperties(const std::string& sourcePath, PropertyItemList& items);
+  // The same for the source's bytes already in memory.
+  int ReadProperties(const uint8_t* data, size_t size, PropertyItemList& items);
   // Rotation choice 0 left, 1 right, 2 half turn, 3 none, 4 by the camera's
   // orientation tag; flip choice 0 mirror, 1 flip, 2 none.
   void Rotate(CImage& image, int rotation, PropertyItemList& items, int count);

@@ -163,20 +163,37 @@ bool SameFile(const std::string& source, const std::string& path) {
 }
 
 // The picture steps of one file, from metadata to the encoded bytes.
+// Reads the source file once: its metadata items and its picture come from
+// the same bytes. False with task.error when it cannot be read or decoded.
+bool LoadSource(const JobContext& ctx, CImage& image, FileTask& task) {
+  task.items.clear();
+  task.itemCount = 0;
+  std::vector<uint8_t> file;
+  std::string error;
+  if (!CImage::ReadFile(task.source, file, error)) {
+    task.error = task.source + ": " + error;
+    return false;
+  }
+  task.itemCount =
+      ctx.readProperties ? ctx.stages.ReadProperties(file.data(), file.size(), task.items) : 0;
+  // The writers of container formats build their EXIF block from the items.
+  task.info.Items = &task.items;
+  task.info.ItemCount = task.itemCount;
+  image.SetFrame(0);
+  if (!image.Decode(file.data(), file.size(), FORMAT_UNKNOWN, task.source)) {
+    task.error = image.GetLastError();
+    return false;
+  }
+  return true;
+}
+
 // Orientation here is the non-interactive one (carried values).
 void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& image,
                     FileTask& task) {
   const Clock::time_point start = Clock::now();
   if (!CheckSource(task)) return;
-  task.items.clear();
-  task.itemCount = ctx.readProperties ? ctx.stages.ReadProperties(task.source, task.items) : 0;
-  // The writers of container formats build their EXIF block from the items.
-  task.info.Items = &task.items;
-  task.info.ItemCount = task.itemCount;
-  image.SetFrame(0);
-  if (!image.Load(task.source, FORMAT_UNKNOWN)) {
+  if (!LoadSource(ctx, image, task)) {
     task.outcome = FileTask::Outcome::LoadFailed;
-    task.error = image.GetLastError();
     task.milliseconds = MillisecondsSince(start);
     return;
   }
@@ -485,13 +502,8 @@ int ConversionThreadProc(CConversionJob* job) {
       ProcessPicture(ctx, carried, image, task);
     } else if (!task.done && CheckSource(task)) {
       // Interactive: load here, ask, then finish the picture on this thread.
-      task.itemCount = ctx.readProperties ? stages.ReadProperties(task.source, task.items) : 0;
-      task.info.Items = &task.items;
-      task.info.ItemCount = task.itemCount;
-      image.SetFrame(0);
-      if (!image.Load(task.source, FORMAT_UNKNOWN)) {
+      if (!LoadSource(ctx, image, task)) {
         task.outcome = FileTask::Outcome::LoadFailed;
-        task.error = image.GetLastError();
       } else {
         task.info.FrameCount = image.GetNumFrames();
         task.info.SourceFormat = FormatFromExtension(task.source);

@@ -212,6 +212,10 @@ bool imaging_detail::ReadWholeFile(const std::string& path, std::vector<uint8_t>
   return true;
 }
 
+bool CImage::ReadFile(const std::string& path, std::vector<uint8_t>& data, std::string& error) {
+  return imaging_detail::ReadWholeFile(path, data, error);
+}
+
 bool CImage::Load(const std::string& path, int format) {
   std::vector<uint8_t> file;
   std::string error;

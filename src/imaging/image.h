@@ -137,6 +137,10 @@ class CImage {
   // Loads the frame chosen by SetFrame. format 0 detects the codec from the
   // content (extension only for formats without a signature).
   bool Load(const std::string& path, int format = FORMAT_UNKNOWN);
+  // The bytes Load decodes: a whole regular file read into memory, opened
+  // without blocking. Callers that need the file's bytes for more than the
+  // pixels (its metadata) read it once with this and call Decode.
+  static bool ReadFile(const std::string& path, std::vector<uint8_t>& data, std::string& error);
   bool Decode(const uint8_t* data, size_t size, int format = FORMAT_UNKNOWN,
               const std::string& nameHint = std::string());
   bool Save(const std::string& path, int format) const;

@@ -158,28 +158,28 @@ void MarkUpright(PropertyItemList& items) {
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& data);
 
-// Reads the EXIF items of a file; throws on Exiv2 errors. The file is read
-// into memory first: Exiv2 maps some files (TIFF), and a mapped source that
-// another program shortens meanwhile would end the process with SIGBUS.
-void ReadItems(const std::string& path, PropertyItemList& items) {
-  std::vector<uint8_t> file;
-  if (!ReadFile(path, file) || file.empty()) return;
-  if (IsHeifFamilyFile(file.data(), file.size())) {
+// Reads the EXIF items of a file held in memory; throws on Exiv2 errors.
+// Reading from memory also keeps Exiv2 from mapping the file (TIFF): a
+// mapped source that another program shortens meanwhile would end the
+// process with SIGBUS.
+void ReadItems(const uint8_t* data, size_t size, PropertyItemList& items) {
+  if (size == 0) return;
+  if (IsHeifFamilyFile(data, size)) {
     // Exiv2 does not find the EXIF item of every HEIF file; libheif does.
     std::vector<uint8_t> exif;
-    if (!ReadHeifMetadata(file.data(), file.size(), &exif, nullptr) || exif.empty()) return;
-    Exiv2::ExifData data;
-    Exiv2::ExifParser::decode(data, exif.data(), uint32_t(exif.size()));
-    CollectItems(data, items);
+    if (!ReadHeifMetadata(data, size, &exif, nullptr) || exif.empty()) return;
+    Exiv2::ExifData exifData;
+    Exiv2::ExifParser::decode(exifData, exif.data(), uint32_t(exif.size()));
+    CollectItems(exifData, items);
     MarkUpright(items);
     return;
   }
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.data(), long(file.size()));
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, long(size));
   if (image.get() == nullptr) return;
   image->readMetadata();
   CollectItems(image->exifData(), items);
   // Raw files keep their first directories near the start.
-  if (IsRawFile(file.data(), std::min<size_t>(file.size(), 64 * 1024))) MarkUpright(items);
+  if (IsRawFile(data, std::min<size_t>(size, 64 * 1024))) MarkUpright(items);
 }
 
 // A value as zero-terminated 8-bit text.
@@ -221,16 +221,11 @@ std::string Utf16LeToUtf8(const std::vector<uint8_t>& v) {
   return out;
 }
 
+// A whole regular file, read the way pictures are read: never blocking on a
+// FIFO or a device, never mapped.
 bool ReadFile(const std::string& path, std::vector<uint8_t>& data) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return false;
-  const std::streamoff size = in.tellg();
-  if (size < 0) return false;
-  data.resize(size_t(size));
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(data.data()), std::streamsize(size));
-  data.resize(size_t(in.gcount()));  // shorter when the file shrank meanwhile
-  return !in.bad();
+  std::string error;
+  return CImage::ReadFile(path, data, error);
 }
 
 uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
@@ -474,8 +469,16 @@ bool InitMetadataSupport() { return EnsureInit(); }
 int ReadAllProperties(const std::string& path, PropertyItemList& items) {
   items.clear();
   if (!EnsureInit()) return -1;
+  std::vector<uint8_t> file;
+  if (!ReadFile(path, file)) return 0;
+  return ReadAllProperties(file.data(), file.size(), items);
+}
+
+int ReadAllProperties(const uint8_t* data, size_t size, PropertyItemList& items) {
+  items.clear();
+  if (!EnsureInit()) return -1;
   try {
-    ReadItems(path, items);
+    ReadItems(data, size, items);
   } catch (...) {
     // Not readable by Exiv2 (BMP, GIF, damaged files): no items.
     items.clear();

@@ -3,6 +3,8 @@
 // user's author, description and copyright.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "imaging/property_items.h"
@@ -20,6 +22,8 @@ bool InitMetadataSupport();
 // Every metadata item of the file; the count, 0 when the file has none or
 // cannot be read, -1 when metadata support is not available.
 int ReadAllProperties(const std::string& path, PropertyItemList& items);
+// The same for a file already read into memory.
+int ReadAllProperties(const uint8_t* data, size_t size, PropertyItemList& items);
 
 // The value of one tag of the file as text; false when the file lacks it.
 bool ReadPropertyText(const std::string& path, uint32_t tag, std::string& text);
