@@ -312,15 +312,26 @@ bool FastPathApplies(const ReadJob& job) {
 // length field), with every chunk's CRC checked. The run ends at the first
 // other chunk or at the end of the file.
 bool GatherIdat(const uint8_t* data, size_t size, size_t at, std::vector<uint8_t>& stream) {
-  while (size - at >= 8 && std::memcmp(data + at + 4, "IDAT", 4) == 0) {
+  // First the chunks are checked and measured, so that the stream is
+  // allocated once at its size.
+  size_t total = 0, end = at;
+  while (size - end >= 8 && std::memcmp(data + end + 4, "IDAT", 4) == 0) {
+    const size_t length = GetU32(data + end);
+    if (length > 0x7FFFFFFF || length + 12 > size - end) return false;
+    if (libdeflate_crc32(0, data + end + 4, length + 4) != GetU32(data + end + 8 + length))
+      return false;
+    total += length;
+    end += length + 12;
+  }
+  if (total == 0) return false;
+  stream.resize(total);
+  for (size_t put = 0; at < end;) {
     const size_t length = GetU32(data + at);
-    if (length > 0x7FFFFFFF || length + 12 > size - at) return false;
-    const uint8_t* body = data + at + 8;
-    if (libdeflate_crc32(0, data + at + 4, length + 4) != GetU32(body + length)) return false;
-    stream.insert(stream.end(), body, body + length);
+    std::memcpy(stream.data() + put, data + at + 8, length);
+    put += length;
     at += length + 12;
   }
-  return !stream.empty();
+  return true;
 }
 
 // Undoes the row filters in place; rows are 1 + stride bytes, the first
