@@ -11,6 +11,7 @@
 // order are the same either way.
 #include "engine/worker.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -153,6 +154,15 @@ bool FailedForMemory(const FileTask& task) {
   const std::string& error =
       task.outcome == FileTask::Outcome::LoadFailed ? task.error : task.encoded.error;
   return error.find("out of memory") != std::string::npos;
+}
+
+// The task as it was named, before any picture step ran.
+FileTask UnprocessedCopy(const FileTask& task) {
+  FileTask fresh;
+  fresh.index = task.index;
+  fresh.source = task.source;
+  fresh.outputBase = task.outputBase;
+  return fresh;
 }
 
 // True when path names the same file (device and inode) as source.
@@ -404,6 +414,13 @@ void SignalDone(CConversionJob* job) {
 }  // namespace
 
 int ConversionThreadProc(CConversionJob* job) {
+  // Picture-sized blocks come straight from the system and go back to it
+  // when freed. Otherwise the allocator raises its threshold after the
+  // first large block and keeps freed pictures in the arenas of the helper
+  // threads, and a file retried alone after running out of memory would
+  // still not get the memory the others gave up.
+  static const bool largeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 4 << 20) != 0;
+  (void)largeBlocksMapped;
   IConversionHost* host = job->host;
   SetCurrentHost(host);
   CSettings& s = *job->settings;
@@ -567,16 +584,22 @@ int ConversionThreadProc(CConversionJob* job) {
     }
 
     // Two large pictures decoded at once may not fit where each fits alone:
-    // such a file is tried once more with nothing else in flight.
+    // such a file is tried once more with nothing else in memory. The later
+    // files in flight finish first; those that hold an encoded picture give
+    // it up and are done again after the retry (the results are the same).
     if (lookahead && FailedForMemory(task)) {
-      for (size_t j = i + 1; j < named; ++j) lookahead->Wait(&tasks[j]);
-      FileTask retry;
-      retry.index = task.index;
-      retry.source = task.source;
-      retry.outputBase = task.outputBase;
-      task = std::move(retry);
+      std::vector<size_t> again;
+      for (size_t j = i + 1; j < named; ++j) {
+        lookahead->Wait(&tasks[j]);
+        if (tasks[j].outcome == FileTask::Outcome::Encoded || FailedForMemory(tasks[j])) {
+          tasks[j] = UnprocessedCopy(tasks[j]);
+          again.push_back(j);
+        }
+      }
+      task = UnprocessedCopy(task);
       ProcessPicture(ctx, carried, image, task);
       image.Destroy();
+      for (size_t j : again) lookahead->Push(&tasks[j]);
     }
 
     // An output that would replace the very file it is made from destroys
