@@ -31,6 +31,9 @@ demo: build
 	@bash scripts/demo $(BUILD)/bin/lumaro
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Leaks that third-party libraries keep for the process are suppressed
+# (tests/lsan.supp).
+asan: export LSAN_OPTIONS = suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 asan:
 	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DLUMARO_SANITIZE=ON -DLUMARO_BUILD_UI=ON"
 
