@@ -6,6 +6,7 @@
 #include "imaging/metadata.h"
 #include "imaging/watermark.h"
 #include "plugins/filter_host.h"
+#include "services/strings.h"
 #include "settings/settings.h"
 
 namespace {
@@ -40,6 +41,36 @@ void SetOrientationNormal(PropertyItem& item) {
 }
 
 }  // namespace
+
+WatermarkOptions WatermarkOptionsFrom(const CSettings& s) {
+  WatermarkOptions o;
+  o.Mode = s.Mode;
+  o.TagType = s.TagType;
+  o.DateTimeType = s.DateTimeType;
+  o.Text = s.Text;
+  o.ImagePath = s.ImagePath;
+  o.UseTransparentColor = s.UseTransparentColor;
+  o.TransparentColor = s.TransparentColor;
+  o.Transparency = s.TransparencyPercent();
+  o.Pos = s.WatermarksPos;
+  o.PosMarginHor = s.PosMarginHor;
+  o.PosMarginVert = s.PosMarginVert;
+  o.Emboss = s.Emboss;
+  o.ShadowPos = s.ShadowPosIndex();
+  o.ShadowOffset = s.WatermarksShadowOffset;
+  o.ShadowColor = s.WatermarksShadowColor;
+  o.Font = s.Font;
+  o.FontColor = s.FontColor;
+  o.MetadataAvailable = s.GdiplusAvailable != 0;
+  o.UseUserComment = s.UseUserComment;
+  o.ImageAuthor = s.ImageAuthor;
+  o.ImageDescription = s.ImageDescription;
+  o.ImageCopyright = s.ImageCopyright;
+  const int dateForms[4] = {IDS_DATE_ONLY, IDS_TIME_ONLY, IDS_DATE_AND_TIME, IDS_TIME_AND_DATE};
+  for (int i = 0; i < 4; ++i) o.DateFormats[i] = LoadResString(dateForms[i]);
+  o.NoPictureText = UiText("(не выбрана)");
+  return o;
+}
 
 CJobStages::CJobStages(const CSettings& settings, CFilterList* filters)
     : settings_(settings), filters_(filters) {
@@ -119,8 +150,12 @@ void CJobStages::Flip(CImage& image, int flip) {
     image.Flip();
 }
 
-void CJobStages::Watermark(CImage& image, const std::string& sourcePath, std::string* problem) {
-  RenderWatermark(image, sourcePath, settings_, problem);
+void CJobStages::Watermark(CImage& image, const std::string& sourcePath,
+                           const PropertyItemList& items, int itemCount, std::string* problem) {
+  std::call_once(watermarkOnce_, [this] {
+    watermark_ = std::make_unique<const CWatermark>(WatermarkOptionsFrom(settings_));
+  });
+  watermark_->Render(image, sourcePath, &items, itemCount, problem);
 }
 
 void CJobStages::RunFilters(CImage& image) {

@@ -2,13 +2,20 @@
 // rotation and flipping, watermark and filters.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "imaging/property_items.h"
+#include "imaging/watermark.h"
 #include "plugins/filter_entry.h"
 
 class CImage;
 class CSettings;
+
+// The watermark options of the settings, with the texts of the current
+// language's string table.
+WatermarkOptions WatermarkOptionsFrom(const CSettings& settings);
 
 class CJobStages {
  public:
@@ -35,9 +42,13 @@ class CJobStages {
   // found with a value (turned or not); nothing happens without metadata
   // support.
   bool RotateByOrientationTag(PropertyItemList& items, int count, CImage& image);
-  // Draws the watermark. When the watermark picture cannot be read, problem
-  // (if given) receives the picture's path and the reason.
-  void Watermark(CImage& image, const std::string& sourcePath, std::string* problem = nullptr);
+  // Draws the watermark; items are the source's metadata items as read with
+  // its pixels. The job's watermark is made on first use (the picture read
+  // once) and shared by every thread that draws. When the watermark picture
+  // cannot be read, problem (if given) receives the picture's path and the
+  // reason, for every file.
+  void Watermark(CImage& image, const std::string& sourcePath, const PropertyItemList& items,
+                 int itemCount, std::string* problem = nullptr);
   // Runs every enabled filter in list order.
   void RunFilters(CImage& image);
 
@@ -49,4 +60,6 @@ class CJobStages {
   const CSettings& settings_;
   CFilterList* filters_;
   FilterParams params_{};
+  std::once_flag watermarkOnce_;
+  std::unique_ptr<const CWatermark> watermark_;
 };

@@ -234,7 +234,7 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   }
   task.info.NotResized = ResizeApplies(ctx.resize) ? 0 : 1;
   if (ctx.settings.WatermarksOn != 0)
-    ctx.stages.Watermark(image, task.source, &task.watermarkProblem);
+    ctx.stages.Watermark(image, task.source, task.items, task.itemCount, &task.watermarkProblem);
   // Only on the worker thread: helpers run when no filter is enabled.
   ctx.stages.RunFilters(image);
   task.widthOut = image.GetWidth();
@@ -449,9 +449,10 @@ int ConversionThreadProc(CConversionJob* job) {
   s.ApplyDimensions = ResizeApplies(resize) ? 1 : 0;
   // The interactive dialog can choose the camera's orientation for this and
   // every following file, so its jobs read the metadata too.
+  // The tag watermark takes its text from the items read with the pixels.
   const JobContext ctx{s, stages, format, resize,
                        s.KeepExisting != 0 || s.UseUserComment != 0 || s.RotationMode == 4 ||
-                           s.Interactive != 0};
+                           s.Interactive != 0 || (s.WatermarksOn != 0 && s.Mode == 0)};
   const std::string progressLabel = LoadResString(IDS_PROGRESS_LABEL);
 
   if (s.Interactive == 0) image.SetDecodeSizeHint(ShrinkOnLoadHint(resize, carried.rotation));
@@ -562,7 +563,8 @@ int ConversionThreadProc(CConversionJob* job) {
           } else {
             task.info.NotResized = ResizeApplies(resize) ? 0 : 1;
             if (s.WatermarksOn != 0)
-              stages.Watermark(image, task.source, &task.watermarkProblem);
+              stages.Watermark(image, task.source, task.items, task.itemCount,
+                               &task.watermarkProblem);
             stages.RunFilters(image);
             task.widthOut = image.GetWidth();
             task.heightOut = image.GetHeight();

@@ -488,14 +488,18 @@ int ReadAllProperties(const uint8_t* data, size_t size, PropertyItemList& items)
 
 bool ReadPropertyText(const std::string& path, uint32_t tag, std::string& text) {
   PropertyItemList items;
-  if (ReadAllProperties(path, items) <= 0) return false;
-  if (const PropertyItem* item = FindPropertyItem(&items, int(items.size()), tag)) {
+  const int count = ReadAllProperties(path, items);
+  return count > 0 && PropertyText(&items, count, tag, text);
+}
+
+bool PropertyText(const PropertyItemList* items, int count, uint32_t tag, std::string& text) {
+  if (const PropertyItem* item = FindPropertyItem(items, count, tag)) {
     text = ValueText(*item);
     return true;
   }
   // The picture's title is kept in the Windows title tag by most programs.
   if (tag == kTagImageTitle) {
-    if (const PropertyItem* item = FindPropertyItem(&items, int(items.size()), kTagXPTitle)) {
+    if (const PropertyItem* item = FindPropertyItem(items, count, kTagXPTitle)) {
       text = Utf16LeToUtf8(item->value);
       return true;
     }

@@ -27,6 +27,9 @@ int ReadAllProperties(const uint8_t* data, size_t size, PropertyItemList& items)
 
 // The value of one tag of the file as text; false when the file lacks it.
 bool ReadPropertyText(const std::string& path, uint32_t tag, std::string& text);
+// The same from the items already read: the first item with that tag, and
+// for the image title (800) the Windows title tag when the file has none.
+bool PropertyText(const PropertyItemList* items, int count, uint32_t tag, std::string& text);
 
 // The first item with that tag in the list, as text; false when absent.
 bool FindPropertyText(const PropertyItemList* items, int count, uint32_t tag, std::string& text);

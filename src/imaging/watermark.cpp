@@ -9,8 +9,6 @@
 
 #include "imaging/image.h"
 #include "imaging/metadata.h"
-#include "services/strings.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -67,13 +65,6 @@ bool FormatInts(const std::string& format, const int* values, int count, std::st
   return used == count;
 }
 
-// The format of a date form: the string table's text when it is usable,
-// else the program's own.
-std::string DateFormat(int id, const char* builtin) {
-  std::string text = LoadResString(id);
-  return text.empty() ? builtin : text;
-}
-
 void ShadowOffset(int position, long o, long& dx, long& dy) {
   // In text coordinates (y downwards): 0 up-left, 1 up-right, 2 down-left,
   // 3 down-right.
@@ -85,8 +76,12 @@ void ShadowOffset(int position, long o, long& dx, long& dy) {
   }
 }
 
-long ShadowOffsetOf(const CSettings& s) {
-  return std::clamp<long>(s.WatermarksShadowOffset, 0, kMaxShadowOffset);
+long ShadowOffsetOf(const WatermarkOptions& o) {
+  return std::clamp<long>(o.ShadowOffset, 0, kMaxShadowOffset);
+}
+
+float FactorOf(const WatermarkOptions& o) {
+  return float(std::clamp(o.Transparency, 0, 100)) * 0.01f;
 }
 
 // Glyphs are smoothed unless the font asks for none (lfQuality 3, the
@@ -96,7 +91,7 @@ bool Antialiased(const LogFont& font) { return font.lfQuality != 3; }
 // Coverage (0..255, rows bottom-up) of text drawn into a w x h box: the
 // text's box is centred horizontally and its bottom edge sits pad pixels
 // above the box's bottom, moved by (dx, dy) with y downwards.
-bool TextCoverage(const std::string& text, const CSettings& s, long w, long h, long pad, long dx,
+bool TextCoverage(const std::string& text, const WatermarkOptions& o, long w, long h, long pad, long dx,
                   long dy, std::vector<uint8_t>& coverage) {
   CImage mask;
   if (!mask.Create(int(w), int(h), 24)) return false;
@@ -104,9 +99,9 @@ bool TextCoverage(const std::string& text, const CSettings& s, long w, long h, l
   TextInfo info;
   CImage::InitTextInfo(info);
   info.text = CutUtf8(text, kMaxTextBytes);
-  info.lfont = s.Font;
+  info.lfont = o.Font;
   info.fcolor = 0xFFFFFF;  // white on black: every channel is the coverage
-  info.smooth = Antialiased(s.Font) ? 1 : 0;
+  info.smooth = Antialiased(o.Font) ? 1 : 0;
   info.align = 1;
   info.opaque = 0;
   info.b_outline = 0;
@@ -124,18 +119,18 @@ bool TextCoverage(const std::string& text, const CSettings& s, long w, long h, l
 // glyphs' coverage as its alpha plane, so that antialiased edges blend into
 // whatever lies beneath instead of carrying a background colour with them.
 // The shadow (when on) lies under the text, composited the same way.
-bool MakeTextOverlay(const std::string& text, const CSettings& s, long w, long h, long pad,
+bool MakeTextOverlay(const std::string& text, const WatermarkOptions& o, long w, long h, long pad,
                      CImage& overlay) {
   std::vector<uint8_t> textCov, shadowCov;
-  if (!TextCoverage(text, s, w, h, pad, 0, 0, textCov)) return false;
-  if (s.Emboss != 0) {
+  if (!TextCoverage(text, o, w, h, pad, 0, 0, textCov)) return false;
+  if (o.Emboss != 0) {
     long dx = 0, dy = 0;
-    ShadowOffset(s.ShadowPosIndex(), ShadowOffsetOf(s), dx, dy);
-    if (!TextCoverage(text, s, w, h, pad, dx, dy, shadowCov)) return false;
+    ShadowOffset(o.ShadowPos, ShadowOffsetOf(o), dx, dy);
+    if (!TextCoverage(text, o, w, h, pad, dx, dy, shadowCov)) return false;
   }
   if (!overlay.Create(int(w), int(h), 24) || !overlay.AlphaCreate()) return false;
-  const RGBQuad fg = ColourFromRef(s.FontColor);
-  const RGBQuad sh = ColourFromRef(s.WatermarksShadowColor);
+  const RGBQuad fg = ColourFromRef(o.FontColor);
+  const RGBQuad sh = ColourFromRef(o.ShadowColor);
   for (long y = 0; y < h; ++y) {
     uint8_t* p = overlay.GetBits(int(y));
     uint8_t* alpha = overlay.AlphaGetPointer(0, int(y));
@@ -251,127 +246,143 @@ bool FileCreationTime(const std::string& path, std::time_t& when) {
   return true;
 }
 
-bool FormatFileTime(std::time_t when, int form, std::string& text) {
+bool FormatFileTime(std::time_t when, int form, std::string& text, const std::string* formats) {
   std::tm t{};
   if (localtime_r(&when, &t) == nullptr) return false;
   const int day = t.tm_mday, month = t.tm_mon + 1, year = t.tm_year + 1900;
   const int hour = t.tm_hour, minute = t.tm_min;
   text.clear();
   struct Form {
-    int id;
     const char* builtin;
     int values[5];
     int count;
   };
   const Form forms[] = {
-      {IDS_DATE_ONLY, "%02d.%02d.%d", {day, month, year}, 3},
-      {IDS_TIME_ONLY, "%02d:%02d", {hour, minute}, 2},
-      {IDS_DATE_AND_TIME, "%02d.%02d.%d  %02d:%02d", {day, month, year, hour, minute}, 5},
-      {IDS_TIME_AND_DATE, "%02d:%02d %02d.%02d.%d", {hour, minute, day, month, year}, 5},
+      {"%02d.%02d.%d", {day, month, year}, 3},
+      {"%02d:%02d", {hour, minute}, 2},
+      {"%02d.%02d.%d  %02d:%02d", {day, month, year, hour, minute}, 5},
+      {"%02d:%02d %02d.%02d.%d", {hour, minute, day, month, year}, 5},
   };
   if (form < 0 || form > 3) return true;
   const Form& f = forms[form];
-  if (!FormatInts(DateFormat(f.id, f.builtin), f.values, f.count, text))
-    FormatInts(f.builtin, f.values, f.count, text);
+  const std::string format =
+      formats != nullptr && !formats[form].empty() ? formats[form] : std::string(f.builtin);
+  if (!FormatInts(format, f.values, f.count, text)) FormatInts(f.builtin, f.values, f.count, text);
   return true;
 }
 
-std::string WatermarkTagText(const std::string& sourcePath, const CSettings& s) {
-  if (s.GdiplusAvailable == 0) return {};
+std::string WatermarkTagText(const PropertyItemList* items, int count,
+                             const WatermarkOptions& o) {
+  if (!o.MetadataAvailable) return {};
   const std::string* user = nullptr;
   uint32_t tag = 0;
-  switch (s.TagType) {
-    case 0: user = &s.ImageAuthor; tag = kTagArtist; break;
+  switch (o.TagType) {
+    case 0: user = &o.ImageAuthor; tag = kTagArtist; break;
     case 1: tag = kTagImageTitle; break;
-    case 2: user = &s.ImageDescription; tag = kTagImageDescription; break;
-    case 3: user = &s.ImageCopyright; tag = kTagCopyright; break;
+    case 2: user = &o.ImageDescription; tag = kTagImageDescription; break;
+    case 3: user = &o.ImageCopyright; tag = kTagCopyright; break;
     case 4: tag = kTagDateTime; break;
     default: return {};
   }
-  if (user != nullptr && s.UseUserComment != 0 && !user->empty()) return *user;
+  if (user != nullptr && o.UseUserComment != 0 && !user->empty()) return *user;
   std::string text;
-  if (!ReadPropertyText(sourcePath, tag, text)) text.clear();
+  if (!PropertyText(items, count, tag, text)) text.clear();
   return text;
 }
 
-bool RenderWatermark(CImage& image, const std::string& sourcePath) {
-  return RenderWatermark(image, sourcePath, GetSettings());
+CWatermark::CWatermark(const WatermarkOptions& options) : options_(options) {
+  const WatermarkOptions& o = options_;
+  if (o.Mode == 2) {
+    if (o.ImagePath.empty()) {
+      pictureProblem_ = o.NoPictureText;
+    } else if (!picture_.Load(o.ImagePath, FORMAT_UNKNOWN)) {
+      pictureProblem_ = o.ImagePath + ": " + picture_.GetLastError();
+      picture_.Destroy();
+    } else if (!picture_.IsTransparent() && o.UseTransparentColor != 0) {
+      // The chosen colour is keyed out on true colour: on a palette
+      // picture a transparent index would name a palette entry rather
+      // than the colour the user picked.
+      if (picture_.GetBpp() <= 8) picture_.IncreaseBpp(24);
+      picture_.SetTransIndex(0);
+      picture_.SetTransColor(ColourFromRef(o.TransparentColor));
+    }
+  } else if (o.Mode == 3) {
+    textState_ = MakeText(o.Text, text_);
+  }
 }
 
-bool RenderWatermark(CImage& image, const std::string& sourcePath, const CSettings& s,
-                     std::string* problem) {
+CWatermark::TextState CWatermark::MakeText(const std::string& whole, CImage& overlay) const {
+  const WatermarkOptions& o = options_;
+  const std::string text = CutUtf8(whole, kMaxTextBytes);
+  long tw = 0, th = 0;
+  if (!CImage::MeasureText(text.empty() ? std::string(" ") : text, o.Font, tw, th))
+    return TextState::Failed;  // the font cannot be used
+  if (text.empty()) return TextState::Empty;  // a zero-width watermark: nothing to draw
+  const long pad = o.Emboss != 0 ? ShadowOffsetOf(o) : 0;
+  if (!MakeTextOverlay(text, o, tw + 2 * pad, th + 2 * pad, pad, overlay)) return TextState::Failed;
+  return TextState::Ready;
+}
+
+void CWatermark::Blend(CImage& image, const CImage& overlay) const {
+  const WatermarkOptions& o = options_;
+  const float factor = FactorOf(o);
+  long x = 0, y = 0;
+  WatermarkCorner(o.Pos, image.GetWidth(), image.GetHeight(), overlay.GetWidth(),
+                  overlay.GetHeight(), o.PosMarginHor, o.PosMarginVert, x, y);
+  if (factor > 0.0f) MakeTrueColour(image);
+  BlendOverlay(image, overlay, x, y, factor);
+}
+
+bool CWatermark::Render(CImage& image, const std::string& sourcePath,
+                        const PropertyItemList* items, int itemCount,
+                        std::string* problem) const {
   if (!image.IsValid()) return false;
-  const float factor = float(s.TransparencyPercent()) * 0.01f;
+  const WatermarkOptions& o = options_;
   std::string text;
-  switch (s.Mode) {
+  switch (o.Mode) {
     case 0:
-      text = WatermarkTagText(sourcePath, s);
+      text = WatermarkTagText(items, itemCount, o);
       break;
     case 1: {
       std::time_t when = 0;
-      if (FileCreationTime(sourcePath, when) && !FormatFileTime(when, s.DateTimeType, text))
+      if (FileCreationTime(sourcePath, when) &&
+          !FormatFileTime(when, o.DateTimeType, text, o.DateFormats))
         return false;
       break;
     }
-    case 2: {
-      CImage picture;
-      if (s.ImagePath.empty()) {
-        if (problem) *problem = UiText("(не выбрана)");
+    case 2:
+      if (!picture_.IsValid()) {
+        if (problem) *problem = pictureProblem_;
         return false;
       }
-      if (!picture.Load(s.ImagePath, FORMAT_UNKNOWN)) {
-        if (problem) *problem = s.ImagePath + ": " + picture.GetLastError();
-        return false;
-      }
-      if (!picture.IsTransparent() && s.UseTransparentColor != 0) {
-        // The chosen colour is keyed out on true colour: on a palette
-        // picture a transparent index would name a palette entry rather
-        // than the colour the user picked.
-        if (picture.GetBpp() <= 8) picture.IncreaseBpp(24);
-        picture.SetTransIndex(0);
-        picture.SetTransColor(ColourFromRef(s.TransparentColor));
-      }
-      long x = 0, y = 0;
-      WatermarkCorner(s.WatermarksPos, image.GetWidth(), image.GetHeight(), picture.GetWidth(),
-                      picture.GetHeight(), s.PosMarginHor, s.PosMarginVert, x, y);
-      if (factor > 0.0f) MakeTrueColour(image);
-      BlendOverlay(image, picture, x, y, factor);
+      Blend(image, picture_);
       return true;
-    }
     case 3:
-      text = s.Text;
-      break;
+      if (textState_ == TextState::Ready) Blend(image, text_);
+      return textState_ != TextState::Failed;
     default:
       return true;
   }
-
-  text = CutUtf8(text, kMaxTextBytes);
-  long tw = 0, th = 0;
-  if (!CImage::MeasureText(text.empty() ? std::string(" ") : text, s.Font, tw, th))
-    return false;  // the font cannot be used
-  if (text.empty()) return true;  // a zero-width watermark: nothing to draw
-  const long pad = s.Emboss != 0 ? ShadowOffsetOf(s) : 0;
-  const long w = tw + 2 * pad, h = th + 2 * pad;
   CImage work;
-  if (!MakeTextOverlay(text, s, w, h, pad, work)) return false;
-  long x = 0, y = 0;
-  WatermarkCorner(s.WatermarksPos, image.GetWidth(), image.GetHeight(), w, h, s.PosMarginHor,
-                  s.PosMarginVert, x, y);
-  if (factor > 0.0f) MakeTrueColour(image);
-  BlendOverlay(image, work, x, y, factor);
+  switch (MakeText(text, work)) {
+    case TextState::Failed: return false;
+    case TextState::Empty: return true;
+    case TextState::Ready: break;
+  }
+  Blend(image, work);
   return true;
 }
 
-bool DrawWatermarkPreview(CImage& preview, const CSettings& s) {
+bool DrawWatermarkPreview(CImage& preview, const WatermarkOptions& o) {
   if (!preview.IsValid()) return false;
   const long W = preview.GetWidth(), H = preview.GetHeight();
   static const std::string kText = "Test";
   long tw = 0, th = 0;
-  if (!CImage::MeasureText(kText, s.Font, tw, th)) return false;
-  const long pad = ShadowOffsetOf(s);
+  if (!CImage::MeasureText(kText, o.Font, tw, th)) return false;
+  const long pad = ShadowOffsetOf(o);
   const long h = th + 2 * pad;
   CImage work;
-  if (!MakeTextOverlay(kText, s, W, h, pad, work)) return false;
+  if (!MakeTextOverlay(kText, o, W, h, pad, work)) return false;
 
   preview.Clear(0);
   for (long i = 0; i < 256; ++i) {
@@ -380,6 +391,6 @@ bool DrawWatermarkPreview(CImage& preview, const CSettings& s) {
     const RGBQuad colour{uint8_t(i), 64, 64, 0};
     for (long x = 0; x < W; ++x) preview.SetPixelColor(x, row, colour);
   }
-  BlendOverlay(preview, work, 0, (H - h) / 2, float(s.TransparencyPercent()) * 0.01f);
+  BlendOverlay(preview, work, 0, (H - h) / 2, FactorOf(o));
   return true;
 }

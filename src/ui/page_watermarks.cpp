@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "engine/stages.h"
 #include "imaging/watermark.h"
 #include "services/strings.h"
 #include "settings/settings.h"
@@ -476,7 +477,7 @@ void CPageWatermarks::ApplyModeRule() {
 void CPageWatermarks::RedrawPreview() {
   if (!previewView_ || !preview_.IsValid()) return;
   // A font that cannot be used leaves the previous picture.
-  DrawWatermarkPreview(preview_, GetSettings());
+  DrawWatermarkPreview(preview_, WatermarkOptionsFrom(GetSettings()));
   previewView_->update();
 }
 

@@ -9,6 +9,7 @@
 
 #include <ctime>
 
+#include "engine/stages.h"
 #include "imaging/metadata.h"
 #include "stages_support.h"
 
@@ -49,6 +50,19 @@ CSettings& TextSettings(const std::string& text, uint32_t colour, int height = -
 }
 
 bool Same(RGBQuad a, RGBQuad b) { return Near(a, b, 0); }
+
+// The stage as a job draws it, with the options the job makes of the
+// settings and no metadata items.
+bool RenderWatermark(CImage& image, const std::string& source, const CSettings& s) {
+  return CWatermark(WatermarkOptionsFrom(s)).Render(image, source, nullptr, 0);
+}
+
+// The tag text for the items read from file.
+std::string TagText(const std::string& file, const CSettings& s) {
+  PropertyItemList items;
+  const int count = ReadAllProperties(file, items);
+  return WatermarkTagText(&items, count, WatermarkOptionsFrom(s));
+}
 
 // Pixels of image (bottom-up coordinates) that differ from colour.
 struct Changes {
@@ -416,27 +430,27 @@ TEST(WatermarkTag, UserValueFirstThenFileTag) {
   s.UseUserComment = 1;
   s.ImageAuthor = "Иван";
   s.TagType = 0;
-  EXPECT_EQ(WatermarkTagText(file, s), "Иван");
+  EXPECT_EQ(TagText(file, s), "Иван");
   s.ImageAuthor.clear();
-  EXPECT_EQ(WatermarkTagText(file, s), "Ann");
+  EXPECT_EQ(TagText(file, s), "Ann");
   s.ImageAuthor = "Иван";
   s.UseUserComment = 0;
-  EXPECT_EQ(WatermarkTagText(file, s), "Ann");
+  EXPECT_EQ(TagText(file, s), "Ann");
   s.UseUserComment = 1;
   s.ImageDescription = "Mine";
   s.TagType = 2;
-  EXPECT_EQ(WatermarkTagText(file, s), "Mine");
+  EXPECT_EQ(TagText(file, s), "Mine");
   s.TagType = 3;
-  EXPECT_EQ(WatermarkTagText(file, s), "(c) Ann");
+  EXPECT_EQ(TagText(file, s), "(c) Ann");
   s.TagType = 1;
-  EXPECT_EQ(WatermarkTagText(file, s), "Заголовок");
+  EXPECT_EQ(TagText(file, s), "Заголовок");
   s.TagType = 4;
-  EXPECT_EQ(WatermarkTagText(file, s), "2006:03:05 09:07:00");
+  EXPECT_EQ(TagText(file, s), "2006:03:05 09:07:00");
   s.TagType = 5;
-  EXPECT_EQ(WatermarkTagText(file, s), "");
+  EXPECT_EQ(TagText(file, s), "");
   s.TagType = 0;
   s.GdiplusAvailable = 0;
-  EXPECT_EQ(WatermarkTagText(file, s), "");
+  EXPECT_EQ(TagText(file, s), "");
 }
 
 class LocalTimeUtc : public ::testing::Test {
@@ -513,7 +527,7 @@ TEST(WatermarkPreview, GradientAndCentredText) {
   CSettings& s = TextSettings("ignored", 0xFFFFFF, -20);
   CImage preview;
   ASSERT_TRUE(preview.Create(160, 60, 24));
-  ASSERT_TRUE(DrawWatermarkPreview(preview, s));
+  ASSERT_TRUE(DrawWatermarkPreview(preview, WatermarkOptionsFrom(s)));
   // Column 0 carries no text: the gradient, blue rising with the row.
   int previous = -1;
   for (long y = 0; y < 60; ++y) {
@@ -532,7 +546,7 @@ TEST(WatermarkPreview, GradientAndCentredText) {
   EXPECT_NEAR((white.bottom + white.top) / 2.0, 30.0, 8.0);
   // Opacity 0: only the gradient.
   s.Transparency = 0;
-  ASSERT_TRUE(DrawWatermarkPreview(preview, s));
+  ASSERT_TRUE(DrawWatermarkPreview(preview, WatermarkOptionsFrom(s)));
   EXPECT_EQ(Collect(preview, [](RGBQuad q) { return q.red != 64; }).count, 0);
 }
 
