@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -197,9 +198,16 @@ bool LoadSource(const JobContext& ctx, CImage& image, FileTask& task) {
   return true;
 }
 
-// Orientation here is the non-interactive one (carried values).
-void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& image,
-                    FileTask& task) {
+// The orientation and tone step of one file; false when the file is to be
+// skipped. It sits between reading the picture and the remaining steps, so
+// that the interactive dialog can ask about the picture as read.
+using OrientStep = std::function<bool(CImage& image, FileTask& task)>;
+
+// The picture steps of one file, from the source to the encoded bytes, in
+// the same order for every file of every job: check and read the source,
+// orient and tone (orient), resize, watermark, filters, encode.
+void ProcessPicture(const JobContext& ctx, CImage& image, FileTask& task,
+                    const OrientStep& orient) {
   const Clock::time_point start = Clock::now();
   if (!CheckSource(task)) return;
   if (!LoadSource(ctx, image, task)) {
@@ -216,10 +224,11 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   // A JPEG may have been decoded smaller than stored (see SetDecodeSizeHint);
   // the target size is always computed from the stored size.
   const int decodedWidth = image.GetWidth(), decodedHeight = image.GetHeight();
-  ctx.stages.Rotate(image, carried.rotation, task.items, task.itemCount);
-  ctx.stages.Flip(image, carried.flip);
-  if (carried.brightness != 0 || carried.contrast != 0)
-    image.Light(carried.brightness, carried.contrast);
+  if (!orient(image, task)) {
+    task.outcome = FileTask::Outcome::Skipped;
+    task.milliseconds = MillisecondsSince(start);
+    return;
+  }
   const bool turned = decodedWidth != decodedHeight && image.GetWidth() == decodedHeight &&
                       image.GetHeight() == decodedWidth;
   const unsigned storedWidth = unsigned(image.GetStoredWidth());
@@ -230,6 +239,7 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
                        turned ? storedWidth : storedHeight)) {
     task.outcome = FileTask::Outcome::LoadFailed;
     task.error = image.GetLastError();
+    task.milliseconds = MillisecondsSince(start);
     return;
   }
   task.info.NotResized = ResizeApplies(ctx.resize) ? 0 : 1;
@@ -242,6 +252,18 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
   ctx.format.Encode(image, task.source, task.info, task.encoded);
   task.outcome = FileTask::Outcome::Encoded;
   task.milliseconds = MillisecondsSince(start);
+}
+
+// The same with the carried orientation and tone, no question asked.
+void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& image,
+                    FileTask& task) {
+  ProcessPicture(ctx, image, task, [&ctx, &carried](CImage& picture, FileTask& t) {
+    ctx.stages.Rotate(picture, carried.rotation, t.items, t.itemCount);
+    ctx.stages.Flip(picture, carried.flip);
+    if (carried.brightness != 0 || carried.contrast != 0)
+      picture.Light(carried.brightness, carried.contrast);
+    return true;
+  });
 }
 
 // Runs ProcessPicture for queued files on helper threads.
@@ -518,29 +540,26 @@ int ConversionThreadProc(CConversionJob* job) {
       if (!task.done) lookahead->Wait(&task);
     } else if (!task.done && s.Interactive == 0) {
       ProcessPicture(ctx, carried, image, task);
-    } else if (!task.done && CheckSource(task)) {
-      // Interactive: load here, ask, then finish the picture on this thread.
-      if (!LoadSource(ctx, image, task)) {
-        task.outcome = FileTask::Outcome::LoadFailed;
-      } else {
-        task.info.FrameCount = image.GetNumFrames();
-        task.info.SourceFormat = FormatFromExtension(task.source);
-        task.info.SourceCodecOption = image.GetCodecOption(task.info.SourceFormat);
-        task.widthIn = image.GetStoredWidth();
-        task.heightIn = image.GetStoredHeight();
+    } else if (!task.done) {
+      // Interactive: the picture as read is shown, and the dialog's choices
+      // orient and tone it (or skip the file).
+      Clock::duration asking{};
+      ProcessPicture(ctx, image, task, [&](CImage& picture, FileTask& t) {
         InteractiveRequest request;
-        request.image = &image;
+        request.image = &picture;
         char suffix[700];
-        std::snprintf(suffix, sizeof suffix, " - %s, %dx%d", task.source.c_str(),
-                      image.GetWidth(), image.GetHeight());
+        std::snprintf(suffix, sizeof suffix, " - %s, %dx%d", t.source.c_str(),
+                      picture.GetWidth(), picture.GetHeight());
         request.captionSuffix = suffix;
         request.brightness = carried.brightness;
         request.contrast = carried.contrast;
         request.rotation = carried.rotation;
         request.flip = carried.flip;
-        request.items = &task.items;
-        request.itemCount = task.itemCount;
-        int result = host->ShowInteractive(request);
+        request.items = &t.items;
+        request.itemCount = t.itemCount;
+        const Clock::time_point asked = Clock::now();
+        const int result = host->ShowInteractive(request);
+        asking = Clock::now() - asked;
         if (request.dontShowAgain) s.Interactive = 0;
         if (request.applyToAll) {
           carried.rotation = request.rotation;
@@ -548,31 +567,18 @@ int ConversionThreadProc(CConversionJob* job) {
           carried.brightness = request.brightness;
           carried.contrast = request.contrast;
         }
-        if (result == 5) {
-          task.outcome = FileTask::Outcome::Skipped;
-        } else {
-          if (result == 1) {
-            stages.Rotate(image, request.rotation, task.items, task.itemCount);
-            image.Light(request.brightness, request.contrast);
-            stages.Flip(image, request.flip);
-          }
-          // Any other result: no rotation, flip or tone change for this file.
-          if (!ApplyResize(image, resize)) {
-            task.outcome = FileTask::Outcome::LoadFailed;
-            task.error = image.GetLastError();
-          } else {
-            task.info.NotResized = ResizeApplies(resize) ? 0 : 1;
-            if (s.WatermarksOn != 0)
-              stages.Watermark(image, task.source, task.items, task.itemCount,
-                               &task.watermarkProblem);
-            stages.RunFilters(image);
-            task.widthOut = image.GetWidth();
-            task.heightOut = image.GetHeight();
-            format.Encode(image, task.source, task.info, task.encoded);
-            task.outcome = FileTask::Outcome::Encoded;
-          }
+        if (result == 5) return false;
+        if (result == 1) {
+          stages.Rotate(picture, request.rotation, t.items, t.itemCount);
+          picture.Light(request.brightness, request.contrast);
+          stages.Flip(picture, request.flip);
         }
-      }
+        // Any other result: no rotation, flip or tone change for this file.
+        return true;
+      });
+      // The report times the picture work, not the person.
+      task.milliseconds -= std::chrono::duration_cast<std::chrono::milliseconds>(asking).count();
+      if (task.milliseconds < 0) task.milliseconds = 0;
     }
 
     if (!task.watermarkProblem.empty() && !watermarkProblemShown) {
