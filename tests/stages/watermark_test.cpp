@@ -419,6 +419,32 @@ TEST(WatermarkBatch, UnreadablePictureIsReportedOncePerJob) {
   EXPECT_NE(r.out.find("Преобразовано 2 файлов, ошибок 0"), std::string::npos) << r.out;
 }
 
+// The tag watermark's text comes from the metadata read with the pixels,
+// also when the metadata is not kept and helper threads draw.
+TEST(WatermarkBatch, TagTextWithoutKeptMetadataOnHelperThreads) {
+  TempDir tmp;
+  std::filesystem::create_directories(tmp.path() / "in");
+  for (const char* name : {"a.jpg", "b.jpg", "plain.jpg"})
+    Convert("-size 80x30 xc:gray " + Quote(tmp / ("in/" + std::string(name))));
+  ExifToolWrite(tmp / "in/a.jpg", "-Artist=Ann");
+  ExifToolWrite(tmp / "in/b.jpg", "-Artist=Bob");
+  RunResult r = Lumaro(tmp, "--format png --jobs 3 --output " + Quote(tmp / "out") +
+                                " --set Watermarks.On=1 --set Watermarks.Mode=0"
+                                " --set Watermarks.TagType=0 --set Watermarks.Emboss=0"
+                                " --set 'Watermarks.Font - Color=16777215' " + Quote(tmp / "in"));
+  ASSERT_NE(r.out.find("Преобразовано 3 файлов, ошибок 0"), std::string::npos) << r.out;
+  for (const char* name : {"a.png", "b.png", "plain.png"}) {
+    CImage out;
+    ASSERT_TRUE(out.Load(tmp / ("out/" + std::string(name)))) << name;
+    const RGBQuad first = out.GetPixelColor(0, 0, false);
+    const long marked = Collect(out, [&](RGBQuad q) { return !Same(q, first); }).count;
+    if (std::string(name) == "plain.png")
+      EXPECT_EQ(marked, 0) << "no artist, no text";
+    else
+      EXPECT_GT(marked, 20) << name << " carries its artist";
+  }
+}
+
 TEST(WatermarkTag, UserValueFirstThenFileTag) {
   TempDir tmp;
   Convert("-size 8x8 xc:gray " + Quote(tmp / "tagged.jpg"));
