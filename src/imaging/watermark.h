@@ -3,7 +3,7 @@
 //
 // Positions are in the image's bottom-up coordinates (row 0 is the bottom
 // row): (x, y) is the watermark's bottom-left corner. Corner by
-// Watermarks.Pos, for an image W x H and a watermark w x h:
+// WatermarkOptions::Pos, for an image W x H and a watermark w x h:
 //   0 bottom right (W - marginHor - w, marginVert)
 //   1 bottom left  (marginHor, marginVert)
 //   2 top left     (marginHor, H - marginVert - h)
