@@ -129,12 +129,16 @@ class CImage {
               const std::string& nameHint = std::string());
   bool Save(const std::string& path, int format) const;
   bool Encode(std::vector<uint8_t>& out, int format) const;
-  // Lets a decoder that can scale while decoding (JPEG: by 1/2, 1/4, 1/8)
-  // make a smaller picture. Given the stored size, the hint sets the
-  // smallest width and height the caller needs; the decoder keeps at least
-  // that. GetStoredWidth/Height tell the stored size of the last load.
+  // Lets a codec that can scale while decoding (CodecInfo::decodeScaled;
+  // JPEG: by 1/2, 1/4, 1/8) make a smaller picture; other codecs decode the
+  // full picture. Given the stored size, the hint sets the smallest width
+  // and height the caller needs; the decoder keeps at least that.
+  // GetStoredWidth/Height tell the stored size of the last load.
   using DecodeSizeHint = std::function<void(int width, int height, int& minWidth, int& minHeight)>;
   void SetDecodeSizeHint(DecodeSizeHint hint) { decodeHint_ = std::move(hint); }
+  // The hint of a caller that needs at least minWidth x minHeight whatever
+  // the stored size (a thumbnail, a preview box).
+  static DecodeSizeHint AtLeast(int minWidth, int minHeight);
   int GetStoredWidth() const { return storedWidth_; }
   int GetStoredHeight() const { return storedHeight_; }
 
