@@ -167,20 +167,8 @@ void CFormatKeep::Encode(CImage& image, const std::string& sourcePath, const Sou
   EncodeAs(image, info.SourceFormat, out);
 }
 
-void CFormatWebP::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-                         EncodedOutput& out) {
+void CFormatQualityEffort::Encode(CImage& image, const std::string& sourcePath,
+                                  const SourceInfo& info, EncodedOutput& out) {
   out.extension = Extension();
-  EncodeWithMetadata(image, FORMAT_WEBP, CodecOption(), sourcePath, info, out);
-}
-
-void CFormatAVIF::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-                         EncodedOutput& out) {
-  out.extension = Extension();
-  EncodeWithMetadata(image, FORMAT_AVIF, CodecOption(), sourcePath, info, out);
-}
-
-void CFormatJXL::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-                        EncodedOutput& out) {
-  out.extension = Extension();
-  EncodeWithMetadata(image, FORMAT_JXL, CodecOption(), sourcePath, info, out);
+  EncodeWithMetadata(image, traits_.format, CodecOption(), sourcePath, info, out);
 }

@@ -166,51 +166,67 @@ class CFormatKeep : public COutputFormat {
 // The formats written with a quality, an effort and one switch, whose
 // encoders embed the metadata themselves: before encoding, the image gets
 // the EXIF block (the kept items and the user's values) and XMP packet the
-// output is to carry, and keeps its ICC profile. Their codec option: bits
-// 0-7 quality, bits 8-11 effort, bit 12 the switch.
-class CFormatWebP : public COutputFormat {
+// output is to carry, and keeps its ICC profile. Their codec option packs
+// the three values (imaging/codecs/quality_option.h). Each format names
+// the effort and the switch in its own words (the INI keys and the fields
+// below are references to EffortValue and SwitchValue).
+class CFormatQualityEffort : public COutputFormat {
+ public:
+  // What tells the three formats apart.
+  struct Traits {
+    int format;               // format code of the encoder
+    const char* name;         // INI section
+    const char* extension;
+    int quality;              // default quality
+    const char* effortKey;    // INI key, default, range
+    int effort;
+    int effortMin;
+    int effortMax;
+    const char* switchKey;    // INI key (default off)
+    bool switchKeyFirst;      // stored before the effort key
+    const char* effortText;   // description: "Метод:%d, "
+    const char* switchText;   // description: "Без потерь:%s"
+    const char* switchOn;     // the switch's value in the description;
+    const char* switchOff;    // nullptr: "Вкл"/"Выкл"
+  };
+
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
+  uint32_t CodecOption() const;
+
+  int Quality;       // 1..100
+  int EffortValue;   // traits.effortMin .. traits.effortMax
+  int SwitchValue;   // switch
+
+ protected:
+  explicit CFormatQualityEffort(const Traits& traits);
+
+ private:
+  const Traits& traits_;
+};
+
+class CFormatWebP : public CFormatQualityEffort {
  public:
   CFormatWebP();
-  int LoadOptions(CIniStore& store) override;
-  int SaveOptions(CIniStore& store) override;
-  void Describe(std::string& text) override;
-  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-              EncodedOutput& out) override;
-  uint32_t CodecOption() const;
-
-  int Quality = 80;   // 1..100
-  int Lossless = 0;   // switch
-  int Method = 4;     // 0 fastest .. 6 smallest
+  int& Lossless = SwitchValue;  // switch
+  int& Method = EffortValue;    // 0 fastest .. 6 smallest (quality 1..100, default 80)
 };
 
-class CFormatAVIF : public COutputFormat {
+class CFormatAVIF : public CFormatQualityEffort {
  public:
   CFormatAVIF();
-  int LoadOptions(CIniStore& store) override;
-  int SaveOptions(CIniStore& store) override;
-  void Describe(std::string& text) override;
-  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-              EncodedOutput& out) override;
-  uint32_t CodecOption() const;
-
-  int Quality = 60;    // 1..100
-  int Speed = 6;       // 0 slowest .. 10 fastest
-  int Chroma444 = 0;   // switch: full colour resolution instead of 4:2:0
+  int& Speed = EffortValue;      // 0 slowest .. 10 fastest (quality default 60)
+  int& Chroma444 = SwitchValue;  // switch: full colour resolution instead of 4:2:0
 };
 
-class CFormatJXL : public COutputFormat {
+class CFormatJXL : public CFormatQualityEffort {
  public:
   CFormatJXL();
-  int LoadOptions(CIniStore& store) override;
-  int SaveOptions(CIniStore& store) override;
-  void Describe(std::string& text) override;
-  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-              EncodedOutput& out) override;
-  uint32_t CodecOption() const;
-
-  int Quality = 90;   // 1..100, 90 is a distance of 1.0
-  int Effort = 7;     // 1 fastest .. 9 smallest
-  int Lossless = 0;   // switch
+  int& Effort = EffortValue;    // 1 fastest .. 9 smallest (quality default 90, a distance of 1.0)
+  int& Lossless = SwitchValue;  // switch
 };
 
 // Sets on image the EXIF block and XMP packet an output of a container
