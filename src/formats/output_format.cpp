@@ -1,5 +1,5 @@
-// The output formats' options: loading, storing, describing, and the table of
-// extensions to format codes. The writing itself lives in format_writers.cpp.
+// The output formats' options: loading, storing and describing. The encoding
+// lives in format_writers.cpp, the extension table in extensions.cpp.
 #include "formats/output_format.h"
 
 #include "services/strings.h"
