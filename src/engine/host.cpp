@@ -1,21 +1,15 @@
 #include "engine/host.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "services/strings.h"
 
-namespace {
-thread_local IConversionHost* t_host = nullptr;
-}
-
-IConversionHost* CurrentHost() { return t_host; }
-
-void SetCurrentHost(IConversionHost* host) { t_host = host; }
-
-void HostMessage(const std::string& text, const std::string& caption, unsigned style) {
-  if (t_host)
-    t_host->Message(text, caption, (style & MB_ICONERROR) ? Notice::Error : Notice::Plain,
-                    Answer::Ok);
+std::string CannotCreateFileText(const std::string& outputBase) {
+  const std::string pattern = LoadResString(IDS_CANNOT_CREATE_FILE);
+  std::vector<char> buf(pattern.size() + outputBase.size() + 16);
+  std::snprintf(buf.data(), buf.size(), pattern.c_str(), outputBase.c_str());
+  return buf.data();
 }
 
 std::string FormatSummary(const JobCounts& counts) {

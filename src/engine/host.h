@@ -99,13 +99,6 @@ class IConversionHost {
   }
 };
 
-// The host that the writers and stages of the calling thread report to
-// (the worker sets it for its thread; nullptr = print nothing).
-IConversionHost* CurrentHost();
-void SetCurrentHost(IConversionHost* host);
-
-// The one message a writer still shows where it fails (an output file that
-// cannot be created), in the style bits the writers use, through the current
-// host; without a host it is dropped. Everything else returns its reason.
-enum : unsigned { MB_OK = 0x0, MB_ICONERROR = 0x10 };
-void HostMessage(const std::string& text, const std::string& caption, unsigned style);
+// Message 124: the output file outputBase (named without extension) cannot
+// be created. The worker shows it as an error where a write fails.
+std::string CannotCreateFileText(const std::string& outputBase);

@@ -31,9 +31,10 @@
 #include "engine/host.h"
 #include "engine/stages.h"
 #include "imaging/image.h"
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
 #include "imaging/resize.h"
 #include "output/output_names.h"
+#include "output/write_output.h"
 #include "services/strings.h"
 #include "settings/settings.h"
 
@@ -179,6 +180,7 @@ bool SameFile(const std::string& source, const std::string& path) {
 bool LoadSource(const JobContext& ctx, CImage& image, FileTask& task) {
   task.items.clear();
   task.itemCount = 0;
+  task.info.Options = OutputOptionsFrom(ctx.settings);
   std::vector<uint8_t> file;
   std::string error;
   if (!CImage::ReadFile(task.source, file, error)) {
@@ -444,13 +446,11 @@ int ConversionThreadProc(CConversionJob* job) {
   static const bool largeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 4 << 20) != 0;
   (void)largeBlocksMapped;
   IConversionHost* host = job->host;
-  SetCurrentHost(host);
   CSettings& s = *job->settings;
   const size_t n = job->fileList.size();
 
   if (n == 0) {
     SignalDone(job);
-    SetCurrentHost(nullptr);
     return 1;
   }
 
@@ -636,10 +636,14 @@ int ConversionThreadProc(CConversionJob* job) {
         break;
       case FileTask::Outcome::Encoded: {
         std::string error;
+        bool cannotCreate = false;
         const Clock::time_point writeStart = Clock::now();
-        uint8_t written =
-            format.Write(task.encoded, task.outputBase, &task.items, task.itemCount, &error);
+        uint8_t written = WriteOutput(task.encoded, task.outputBase, &task.items, task.itemCount,
+                                      task.info.Options, &error, &cannotCreate);
         task.milliseconds += MillisecondsSince(writeStart);
+        if (cannotCreate)
+          host->Message(CannotCreateFileText(task.outputBase), std::string(), Notice::Error,
+                        Answer::Ok);
         if (written != 0) {
           ++ErrorCount;
           result.reason = error.empty() ? task.encoded.error : error;
@@ -668,6 +672,5 @@ int ConversionThreadProc(CConversionJob* job) {
   else
     SignalDone(job);
   host->JobFinished(counts, aborted);
-  SetCurrentHost(nullptr);
   return 0;
 }

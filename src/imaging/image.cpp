@@ -15,7 +15,6 @@
 #include <new>
 
 #include "imaging/codecs/codec.h"
-#include "imaging/codecs/jpeg.h"
 #include "imaging/image_internal.h"
 
 namespace {
@@ -226,6 +225,13 @@ bool CImage::Load(const std::string& path, int format) {
   return Decode(file.data(), file.size(), format, path);
 }
 
+CImage::DecodeSizeHint CImage::AtLeast(int minWidth, int minHeight) {
+  return [minWidth, minHeight](int, int, int& needWidth, int& needHeight) {
+    needWidth = minWidth;
+    needHeight = minHeight;
+  };
+}
+
 bool CImage::Decode(const uint8_t* data, size_t size, int format, const std::string& nameHint) {
   const CodecInfo* codec = nullptr;
   if (format != FORMAT_UNKNOWN) {
@@ -260,14 +266,14 @@ bool CImage::Decode(const uint8_t* data, size_t size, int format, const std::str
   int storedWidth = 0, storedHeight = 0;
   try {
     int minWidth = 0, minHeight = 0;
-    if (codec->format == FORMAT_JPG && ReadJpegHeader(data, size, storedWidth, storedHeight) &&
-        decodeHint_) {
+    if (codec->readSize && codec->decodeScaled &&
+        codec->readSize(data, size, storedWidth, storedHeight) && decodeHint_) {
       minWidth = storedWidth;
       minHeight = storedHeight;
       decodeHint_(storedWidth, storedHeight, minWidth, minHeight);
     }
     if (minWidth > 0 && minHeight > 0 && (minWidth < storedWidth || minHeight < storedHeight))
-      ok = DecodeJpegScaled(fresh, data, size, minWidth, minHeight);
+      ok = codec->decodeScaled(fresh, data, size, minWidth, minHeight);
     else
       ok = codec->decode(fresh, data, size);
   } catch (const std::bad_alloc&) {

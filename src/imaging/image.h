@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/log_font.h"
+
 // Image format codes. 0 detects the format from the content.
 enum ImageFormat : int {
   FORMAT_UNKNOWN = 0,
@@ -76,24 +78,6 @@ struct BitmapInfoHeader {
 #pragma pack(pop)
 static_assert(sizeof(BitmapInfoHeader) == 40);
 
-// A logical font, with the fields of the settings' "Font - ..." keys.
-struct LogFont {
-  int32_t lfHeight = -13;  // < 0: character height in pixels; > 0: cell height
-  int32_t lfWidth = 0;
-  int32_t lfEscapement = 0;
-  int32_t lfOrientation = 0;
-  int32_t lfWeight = 700;  // 400 normal, 700 bold
-  uint8_t lfItalic = 0;
-  uint8_t lfUnderline = 0;
-  uint8_t lfStrikeOut = 0;
-  uint8_t lfCharSet = 204;
-  uint8_t lfOutPrecision = 3;
-  uint8_t lfClipPrecision = 2;
-  uint8_t lfQuality = 1;
-  uint8_t lfPitchAndFamily = 34;
-  char lfFaceName[32] = "Arial";  // UTF-8, at most 31 bytes
-};
-
 // Text to draw with DrawStringEx.
 struct TextInfo {
   std::string text;          // UTF-8, at most 4095 bytes are drawn
@@ -145,12 +129,16 @@ class CImage {
               const std::string& nameHint = std::string());
   bool Save(const std::string& path, int format) const;
   bool Encode(std::vector<uint8_t>& out, int format) const;
-  // Lets a decoder that can scale while decoding (JPEG: by 1/2, 1/4, 1/8)
-  // make a smaller picture. Given the stored size, the hint sets the
-  // smallest width and height the caller needs; the decoder keeps at least
-  // that. GetStoredWidth/Height tell the stored size of the last load.
+  // Lets a codec that can scale while decoding (CodecInfo::decodeScaled;
+  // JPEG: by 1/2, 1/4, 1/8) make a smaller picture; other codecs decode the
+  // full picture. Given the stored size, the hint sets the smallest width
+  // and height the caller needs; the decoder keeps at least that.
+  // GetStoredWidth/Height tell the stored size of the last load.
   using DecodeSizeHint = std::function<void(int width, int height, int& minWidth, int& minHeight)>;
   void SetDecodeSizeHint(DecodeSizeHint hint) { decodeHint_ = std::move(hint); }
+  // The hint of a caller that needs at least minWidth x minHeight whatever
+  // the stored size (a thumbnail, a preview box).
+  static DecodeSizeHint AtLeast(int minWidth, int minHeight);
   int GetStoredWidth() const { return storedWidth_; }
   int GetStoredHeight() const { return storedHeight_; }
 

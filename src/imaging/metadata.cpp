@@ -7,12 +7,12 @@
 // repeat those of the main directory) and the maker notes (their inner
 // offsets would point nowhere in another file).
 //
-// Writing (JPEG and PNG outputs rewritten; for the container formats an
-// EXIF block that their encoders embed): the kept items, then the user's
-// artist, description and copyright, each replacing a copied one. The pixel
-// data is never decoded or encoded again: a JPEG gets its EXIF segment
-// replaced by Exiv2, a PNG gets an eXIf chunk built here. The new file is
-// assembled in memory and replaces the output through a temporary file.
+// Writing (the encoded bytes of JPEG and PNG outputs rewritten in memory; for
+// the container formats an EXIF block that their encoders embed): the kept
+// items, then the user's artist, description and copyright, each replacing a
+// copied one, as the caller's options say. The pixel data is never decoded
+// or encoded again: a JPEG gets its EXIF segment replaced by Exiv2, a PNG
+// gets an eXIf chunk built here. Nothing here writes to disk.
 //
 // Exiv2 reports errors by exceptions; none leaves this file.
 #include "imaging/metadata.h"
@@ -29,8 +29,6 @@
 #include "imaging/codecs/heif.h"
 #include "imaging/codecs/raw.h"
 #include "imaging/metadata_ext.h"
-#include "output/safe_write.h"
-#include "settings/settings.h"
 
 // Exiv2 0.27 hands out std::auto_ptr, which C++20 marks deprecated.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -514,21 +512,6 @@ bool FindPropertyText(const PropertyItemList* items, int count, uint32_t tag, st
   return true;
 }
 
-void WriteMetadata(const std::string& finalPath, const PropertyItemList* items, int count) {
-  WriteMetadataWith(finalPath, items, count, MetadataOptionsFromSettings());
-}
-
-MetadataWriteOptions MetadataOptionsFromSettings() {
-  const CSettings& s = GetSettings();
-  MetadataWriteOptions o;
-  o.KeepExisting = s.KeepExisting != 0;
-  o.UseUserComment = s.UseUserComment != 0;
-  o.ImageAuthor = s.ImageAuthor;
-  o.ImageDescription = s.ImageDescription;
-  o.ImageCopyright = s.ImageCopyright;
-  return o;
-}
-
 bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int count,
                  const MetadataWriteOptions& options, std::string* reason) {
   if (!EnsureInit()) return Fail(reason, "metadata support is not available");
@@ -549,20 +532,6 @@ bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int 
     return Fail(reason, "metadata could not be written");
   }
   file.swap(out);
-  return true;
-}
-
-bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
-                       const MetadataWriteOptions& options, std::string* reason) {
-  if (!EnsureInit()) return Fail(reason, "metadata support is not available");
-  if (!options.KeepExisting && !options.UseUserComment) return true;
-  std::vector<uint8_t> file;
-  if (!ReadFile(finalPath, file)) return Fail(reason, "cannot read " + finalPath);
-  std::vector<uint8_t> out = file;
-  if (!AddMetadata(out, items, count, options, reason)) return false;
-  if (out == file) return true;
-  std::string why;
-  if (!WriteFileReplacing(finalPath, out, why)) return Fail(reason, why);
   return true;
 }
 

@@ -1,6 +1,6 @@
 // Metadata of pictures through Exiv2: EXIF/TIFF tags read as property
-// items, and JPEG and PNG outputs rewritten with the kept items and the
-// user's author, description and copyright.
+// items, and the encoded bytes of JPEG and PNG outputs given the kept items
+// and the user's author, description and copyright (metadata_ext.h).
 #pragma once
 
 #include <cstddef>
@@ -33,7 +33,3 @@ bool PropertyText(const PropertyItemList* items, int count, uint32_t tag, std::s
 
 // The first item with that tag in the list, as text; false when absent.
 bool FindPropertyText(const PropertyItemList* items, int count, uint32_t tag, std::string& text);
-
-// Rewrites a written JPEG or PNG file with the items (when KeepExisting)
-// and the user's values (when UseUserComment), without re-encoding pixels.
-void WriteMetadata(const std::string& finalPath, const PropertyItemList* items, int count);

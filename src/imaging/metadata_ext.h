@@ -1,6 +1,6 @@
 // Metadata helpers beyond the pipeline's interface in metadata.h: writing
-// with explicit options (for callers and tests that do not go through the
-// settings record), tag groups, and the PNG chunk work of the writer.
+// with the caller's options, tag groups, and the PNG chunk work of the
+// writer.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,8 @@
 
 #include "imaging/property_items.h"
 
-// What WriteMetadata puts into a written file.
+// What the metadata writers put into an output, filled by the caller from
+// the job's settings.
 struct MetadataWriteOptions {
   bool KeepExisting = false;    // copy the source's items
   bool UseUserComment = false;  // write the user's values below (empty ones are skipped)
@@ -18,22 +19,13 @@ struct MetadataWriteOptions {
   std::string ImageCopyright;
 };
 
-// The options as the settings record holds them.
-MetadataWriteOptions MetadataOptionsFromSettings();
-
-// Rewrites the written JPEG or PNG file finalPath with the items and the
-// user's values. The pixel data is not touched: JPEG gets its EXIF segment
+// Rewrites an encoded JPEG or PNG file held in memory, before it is written,
+// with the items (when KeepExisting) and the user's values (when
+// UseUserComment), without re-encoding pixels: JPEG gets its EXIF segment
 // replaced, PNG an eXIf chunk (and tEXt/iTXt "Author", "Description",
-// "Copyright" for the user's values). The new file goes through a temporary
-// and replaces finalPath only when complete. Returns true when the file was
-// rewritten or nothing had to be written; false with reason otherwise (the
-// file is then exactly as before).
-bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
-                       const MetadataWriteOptions& options, std::string* reason = nullptr);
-
-// The same for an encoded JPEG or PNG file held in memory, before it is
-// written: file is replaced by the rewritten file on true and left as it was
-// on false.
+// "Copyright" for the user's values). file is replaced by the rewritten file
+// on true (also when nothing had to be written) and left as it was on false,
+// with reason.
 bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int count,
                  const MetadataWriteOptions& options, std::string* reason = nullptr);
 

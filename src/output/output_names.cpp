@@ -126,14 +126,6 @@ bool IsSupportedExtension(const std::string& extensionWithDot) {
   return false;
 }
 
-std::string FindExtension(const std::string& path) {
-  size_t slash = path.rfind('/');
-  size_t start = slash == std::string::npos ? 0 : slash + 1;
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < start) return std::string();
-  return path.substr(dot);
-}
-
 void SplitSourcePath(const std::string& path, std::string& directory, std::string& name,
                      std::string& extension) {
   size_t slash = path.rfind('/');

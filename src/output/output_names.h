@@ -5,11 +5,13 @@
 // path rebuilt beneath it, or the source's own folder when no output folder
 // is set) and the base name (the source name, or a name made from the rename
 // pattern and a sequence number). Directory plus name, without extension, is
-// the output base; the output format's Save completes it with its extension.
+// the output base; the output writer completes it with its extension.
 #pragma once
 
 #include <map>
 #include <string>
+
+#include "formats/extensions.h"
 
 // Expands a rename pattern. name holds the source file's name (without
 // extension) on entry and the new name on return. The pattern is read from
@@ -40,10 +42,6 @@ bool CheckOutputName(const std::string& name, std::string& reason,
 // accepted; only whole entries match (".if" and ".peg" do not); an empty
 // extension (a name without a dot) is accepted.
 bool IsSupportedExtension(const std::string& extensionWithDot);
-
-// The extension of the last component of path: from its last dot to the end,
-// dot included; "" when the last component has no dot.
-std::string FindExtension(const std::string& path);
 
 // Splits a path into directory (everything up to and including the last
 // "/", "" when there is none), name (the last component without extension)

@@ -6,7 +6,7 @@
 
 #include "imaging/codecs/gif.h"
 #include "imaging/image.h"
-#include "imaging/output_format.h"
+#include "formats/extensions.h"
 #include "output/safe_write.h"
 #include "services/strings.h"
 

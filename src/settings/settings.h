@@ -55,8 +55,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/image.h"
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
+#include "imaging/log_font.h"
 #include "settings/ini_store.h"
 #include "plugins/filter_entry.h"
 

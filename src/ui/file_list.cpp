@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "imaging/codecs/jpeg.h"
 #include "imaging/codecs/raw.h"
 #include "imaging/fit_image.h"
 #include "imaging/image.h"
@@ -52,23 +51,22 @@ EntryProbe ProbeEntry(const QString& path, QSize thumbBox, int quality,
   const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
   const size_t size = size_t(data.size());
   int w = 0, h = 0;
-  if (size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
-    // A photo: the header gives the size, a reduced decode the thumbnail.
-    loaded = ReadJpegHeader(bytes, size, w, h) &&
-             DecodeJpegScaled(image, bytes, size, thumbBox.width(), thumbBox.height());
-  } else if (IsRawFile(bytes, size)) {
-    // A camera raw file: its embedded preview, as fast as a JPEG.
+  if (IsRawFile(bytes, size)) {
+    // A camera raw file: its embedded preview, as fast as a reduced decode.
     loaded = DecodeRawPreview(image, bytes, size, thumbBox.width(), thumbBox.height(), &w, &h);
   }
   if (loaded) {
     probe.width = w;
     probe.height = h;
   } else {
+    // A codec that can decode at a reduced size (a photo) makes the
+    // thumbnail that way; the stored size is the picture's size.
     image.SetFrame(0);
+    image.SetDecodeSizeHint(CImage::AtLeast(thumbBox.width(), thumbBox.height()));
     loaded = image.Decode(bytes, size, FORMAT_UNKNOWN, path.toStdString());
     if (loaded) {
-      probe.width = image.GetWidth();
-      probe.height = image.GetHeight();
+      probe.width = image.GetStoredWidth();
+      probe.height = image.GetStoredHeight();
     }
   }
   probe.valid = loaded;

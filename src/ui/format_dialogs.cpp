@@ -12,7 +12,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
 #include "ui/controls.h"
 #include "ui/dialog_support.h"
 #include "ui/page_common.h"

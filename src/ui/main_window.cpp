@@ -34,7 +34,6 @@
 #include "engine/events.h"
 #include "engine/job_start.h"
 #include "imaging/fit_image.h"
-#include "imaging/codecs/jpeg.h"
 #include "imaging/codecs/raw.h"
 #include "output/output_names.h"
 #include "services/strings.h"
@@ -730,11 +729,12 @@ void CLumaro3Dlg::StartPreview(const QString& path) {
     if (file.open(QIODevice::ReadOnly)) {
       const QByteArray data = file.readAll();
       const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
-      if (data.size() > 3 && bytes[0] == 0xFF && bytes[1] == 0xD8)
-        loaded = DecodeJpegScaled(*image, bytes, size_t(data.size()), box.width(), box.height());
-      else if (IsRawFile(bytes, size_t(data.size())))
+      if (IsRawFile(bytes, size_t(data.size())))
         loaded = DecodeRawPreview(*image, bytes, size_t(data.size()), box.width(), box.height());
-      if (!loaded) loaded = image->Decode(bytes, size_t(data.size()), FORMAT_UNKNOWN, path.toStdString());
+      if (!loaded) {
+        image->SetDecodeSizeHint(CImage::AtLeast(box.width(), box.height()));
+        loaded = image->Decode(bytes, size_t(data.size()), FORMAT_UNKNOWN, path.toStdString());
+      }
     }
     RGBQuad grey;
     grey.red = grey.green = grey.blue = 128;

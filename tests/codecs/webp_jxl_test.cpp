@@ -9,7 +9,7 @@
 
 #include "codecs/codec_test_util.h"
 #include "imaging/codecs/codec.h"
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
 #include "test_support.h"
 
 using namespace testing_support;

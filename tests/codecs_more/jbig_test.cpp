@@ -1,7 +1,8 @@
 // JBIG: files made by pbmtojbg with several coding options, compared with
 // jbgtopbm; writing; damaged files.
 #include "helpers.h"
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
+#include "output/write_output.h"
 
 namespace codecs_more {
 namespace {
@@ -87,7 +88,7 @@ TEST(Jbig, KeepFormatWritesAJbigSourceAsJbig) {
   EXPECT_EQ(info.SourceFormat, FORMAT_JBG);
   CFormatKeep keep;
   std::string base = dir / "out";
-  ASSERT_EQ(keep.Save(image, jbg, base, nullptr, 0, info), 0);
+  ASSERT_EQ(SaveOutput(keep, image, jbg, base, nullptr, 0, info), 0);
   EXPECT_EQ(base, dir / "out.jbg");
   EXPECT_TRUE(SamePixels(image, RefFromCommand("jbgtopbm " + Quote(dir / "out.jbg"))));
 }

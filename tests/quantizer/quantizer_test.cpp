@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codecs/codec_test_util.h"
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
 #include "test_support.h"
 
 namespace {

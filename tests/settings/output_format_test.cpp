@@ -1,6 +1,6 @@
 // The output formats' options in settings files, their one-line summaries,
 // and the extension table.
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
 
 #include <gtest/gtest.h>
 

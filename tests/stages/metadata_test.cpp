@@ -10,6 +10,7 @@
 
 #include "imaging/codecs/codec.h"
 #include "imaging/metadata_ext.h"
+#include "output/write_output.h"
 #include "stages_support.h"
 
 namespace {

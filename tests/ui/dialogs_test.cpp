@@ -26,7 +26,7 @@
 #include "engine/host.h"
 #include "engine/worker.h"
 #include "imaging/image.h"
-#include "imaging/output_format.h"
+#include "formats/output_format.h"
 #include "imaging/property_items.h"
 #include "services/strings.h"
 #include "settings/settings.h"

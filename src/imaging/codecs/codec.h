@@ -28,6 +28,15 @@ struct CodecInfo {
   bool (*decode)(CImage& image, const uint8_t* data, size_t size);
   // nullptr: the format cannot be written.
   bool (*encode)(const CImage& image, std::vector<uint8_t>& out);
+  // Reduced decoding, for codecs that can make a smaller picture faster
+  // than a full one (JPEG: by 1/2, 1/4, 1/8); nullptr for the others.
+  // readSize gives the stored size from the header without decoding;
+  // decodeScaled decodes at a size of at least minWidth x minHeight (the
+  // full size when that is smaller), leaving the image unchanged on
+  // failure. CImage::Decode uses them when the caller set a size hint.
+  bool (*readSize)(const uint8_t* data, size_t size, int& width, int& height) = nullptr;
+  bool (*decodeScaled)(CImage& image, const uint8_t* data, size_t size, int minWidth,
+                       int minHeight) = nullptr;
 };
 
 // All codecs that are linked in, in detection order.

@@ -26,6 +26,7 @@
 // image are embedded when present. Without an HEVC or AV1 encoder in
 // libheif the encoder fails with a reason saying so.
 #include "imaging/codecs/heif.h"
+#include "imaging/codecs/quality_option.h"
 
 #include <libheif/heif.h>
 
@@ -371,9 +372,10 @@ bool EncodeHeifFamily(const CImage& image, std::vector<uint8_t>& out, int format
     // libheif's own default quality (50) visibly blurs photographs.
     heif_encoder_set_lossy_quality(o.encoder, kDefaultQuality);
   } else {
-    const int quality = int(option & 0xFF);
-    const int speed = int((option >> 8) & 0x0F);
-    const bool full = (option & 0x1000) != 0;
+    const QualityOption unpacked = UnpackQualityOption(option);
+    const int quality = unpacked.quality;
+    const int speed = unpacked.effort;
+    const bool full = unpacked.flag;
     if (quality > 0) heif_encoder_set_lossy_quality(o.encoder, std::min(quality, 100));
     if (avif)
       SetClampedInteger(o.encoder, "speed", speed);

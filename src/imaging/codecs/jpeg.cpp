@@ -537,5 +537,6 @@ bool ReadJpegHeader(const uint8_t* data, size_t size, int& width, int& height) {
   return ok;
 }
 
-extern const CodecInfo kCodecJpeg = {FORMAT_JPG, "JPEG", "jpg;jpeg;jpe;jfif",
-                                     JpegSniff,  JpegDecode, JpegEncode};
+extern const CodecInfo kCodecJpeg = {FORMAT_JPG,     "JPEG",         "jpg;jpeg;jpe;jfif",
+                                     JpegSniff,      JpegDecode,     JpegEncode,
+                                     ReadJpegHeader, DecodeJpegScaled};

@@ -18,10 +18,10 @@
 
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/pixel_rows.h"
+#include "imaging/codecs/quality_option.h"
 
 namespace {
 
-constexpr uint32_t kLosslessBit = 1u << 12;
 
 bool JxlSniff(const uint8_t* data, size_t size) {
   const JxlSignature s = JxlSignatureCheck(data, std::min<size_t>(size, 12));
@@ -221,7 +221,7 @@ bool JxlDecode(CImage& image, const uint8_t* data, size_t size) {
   image.SetExifBlock(std::move(exif));
   image.SetXmpPacket(std::move(xmp));
   // A lossless source is written lossless again, with the default effort.
-  image.SetCodecOption(info.uses_original_profile ? (kLosslessBit | (7u << 8) | 90u) : 0,
+  image.SetCodecOption(info.uses_original_profile ? PackQualityOption(90, 7, 1, 9, true) : 0,
                        FORMAT_JXL);
   image.SetType(FORMAT_JXL);
   image.SetNumFrames(1);
@@ -242,9 +242,10 @@ bool Fail(const CImage& image, const char* what) {
 
 bool JxlEncode(const CImage& image, std::vector<uint8_t>& out) {
   const uint32_t option = image.GetCodecOption(FORMAT_JXL);
-  int quality = int(option & 0xFF);
-  int effort = int((option >> 8) & 0xF);
-  const bool lossless = (option & kLosslessBit) != 0;
+  const QualityOption unpacked = UnpackQualityOption(option);
+  int quality = unpacked.quality;
+  int effort = unpacked.effort;
+  const bool lossless = unpacked.flag;
   if (option == 0) {
     quality = 90;
     effort = 7;

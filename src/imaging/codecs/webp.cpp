@@ -18,10 +18,9 @@
 
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/pixel_rows.h"
+#include "imaging/codecs/quality_option.h"
 
 namespace {
-
-constexpr uint32_t kLosslessBit = 1u << 12;
 
 bool WebpSniff(const uint8_t* data, size_t size) {
   return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
@@ -169,7 +168,7 @@ bool WebpDecode(CImage& image, const uint8_t* data, size_t size) {
                frameFeatures.format == 2;
     WebPDemuxReleaseIterator(&it);
   }
-  image.SetCodecOption(lossless ? (kLosslessBit | (4u << 8) | 80u) : 0, FORMAT_WEBP);
+  image.SetCodecOption(lossless ? PackQualityOption(80, 4, 0, 6, true) : 0, FORMAT_WEBP);
   image.SetType(FORMAT_WEBP);
   image.SetNumFrames(frames);
   return true;
@@ -227,9 +226,10 @@ bool ImportPixels(const CImage& image, WebPPicture& picture) {
 
 bool WebpEncode(const CImage& image, std::vector<uint8_t>& out) {
   const uint32_t option = image.GetCodecOption(FORMAT_WEBP);
-  int quality = int(option & 0xFF);
-  int method = int((option >> 8) & 0xF);
-  const bool lossless = (option & kLosslessBit) != 0;
+  const QualityOption unpacked = UnpackQualityOption(option);
+  int quality = unpacked.quality;
+  int method = unpacked.effort;
+  const bool lossless = unpacked.flag;
   if (option == 0) {
     quality = 80;
     method = 4;

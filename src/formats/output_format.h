@@ -1,6 +1,7 @@
 // The output formats: one object per format the user can choose, owning that
 // format's options, loading and storing them in its own INI section,
-// describing them in one line, and writing an image as a file of the format.
+// describing them in one line, and encoding an image into the bytes of a
+// file of the format. Writing them to disk is output/write_output.h's part.
 //
 // The settings record owns one object of each class, in this order (the
 // index is the setting OutputFormat): 0 JPEG, 1 PNG, 2 TIFF, 3 BMP, 4 GIF,
@@ -14,21 +15,32 @@
 #include <string>
 #include <vector>
 
+#include "formats/extensions.h"
+#include "imaging/metadata_ext.h"
+
 class CImage;
 class CIniStore;
 struct PropertyItemList;
 
-// What the worker knows about the source of the image being written.
 // A picture encoded by a writer but not yet on disk.
 struct EncodedOutput {
   std::vector<uint8_t> data;
   std::string extension;  // appended to the output base when written
-  uint8_t result = 0;     // nonzero: Save ends with this code, nothing written
+  uint8_t result = 0;     // nonzero: writing ends with this code, nothing written
   bool write = false;     // false: nothing to write (the base class)
-  bool metadata = false;  // JPEG and PNG: the metadata is rewritten afterwards
+  bool metadata = false;  // JPEG and PNG: the metadata goes into the bytes when written
   std::string error;      // why encoding failed
 };
 
+// The job's values that the encoders and the writer need, filled by the
+// caller from the job's settings (OutputOptionsFrom in output/write_output.h).
+struct OutputOptions {
+  MetadataWriteOptions Metadata;   // what the outputs carry of the metadata
+  bool MetadataAvailable = false;  // the metadata library is usable
+  bool Backup = false;             // an output that replaces a file keeps it as ".bak"
+};
+
+// What the worker knows about the source of the image being written.
 struct SourceInfo {
   int SourceFormat = 0;             // format code of the source (FormatFromExtension)
   int NotResized = 0;               // 1 when the resize stage did not run
@@ -39,12 +51,8 @@ struct SourceInfo {
   // the EXIF block they embed from them. Null when none were read.
   const PropertyItemList* Items = nullptr;
   int ItemCount = 0;
+  OutputOptions Options;  // the job's choices
 };
-
-// Format code (see ImageFormat in image.h) of a path's extension: the text
-// after the last dot of the last path component, compared case-insensitively
-// for ASCII letters. 0 for an unknown or missing extension.
-int FormatFromExtension(const std::string& path);
 
 class COutputFormat {
  public:
@@ -62,24 +70,12 @@ class COutputFormat {
   virtual int SaveOptions(CIniStore& store);
   // Replaces text with the one-line summary of the options.
   virtual void Describe(std::string& text);
-  // Writes image as a file of this format: Encode, then Write. outputBase
-  // is the output path without extension on entry and the final file name
-  // on success. Returns 0 written, 1 output not prepared (or, for the keep
-  // format, source format 0), 2 the encoder failed.
-  virtual uint8_t Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-                       const PropertyItemList* items, int propertyCount,
-                       const SourceInfo& info);
-
-  // The two halves of Save. Encode needs nothing but the picture and may
-  // run on any thread (the GIF writer reduces the caller's image); Write
-  // prepares the target (read-only flag, backup), puts the bytes on disk
-  // through a temporary file, rewrites the metadata of JPEG and PNG files,
-  // and shows message 124 when the target cannot be written. Writes must
-  // happen in the job's order. Base: encodes nothing, writes nothing.
+  // Encodes image as a file of this format into out. Needs nothing but the
+  // picture and the job's values in info, and may run on any thread (the
+  // GIF writer reduces the caller's image). Base: encodes nothing, and
+  // the output writer then writes nothing.
   virtual void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
                       EncodedOutput& out);
-  uint8_t Write(EncodedOutput& out, std::string& outputBase, const PropertyItemList* items,
-                int propertyCount, std::string* error = nullptr);
 
   // Extension this format writes, with the dot; empty for the keep format.
   const char* Extension() const { return Ext; }
@@ -89,7 +85,6 @@ class COutputFormat {
 
   std::string Name;
   int HasOptions = 0;
-  std::string Message;  // scratch text for the failure message of Save
 
  private:
   const char* Ext;
@@ -171,55 +166,71 @@ class CFormatKeep : public COutputFormat {
 // The formats written with a quality, an effort and one switch, whose
 // encoders embed the metadata themselves: before encoding, the image gets
 // the EXIF block (the kept items and the user's values) and XMP packet the
-// output is to carry, and keeps its ICC profile. Their codec option: bits
-// 0-7 quality, bits 8-11 effort, bit 12 the switch.
-class CFormatWebP : public COutputFormat {
+// output is to carry, and keeps its ICC profile. Their codec option packs
+// the three values (imaging/codecs/quality_option.h). Each format names
+// the effort and the switch in its own words (the INI keys and the fields
+// below are references to EffortValue and SwitchValue).
+class CFormatQualityEffort : public COutputFormat {
+ public:
+  // What tells the three formats apart.
+  struct Traits {
+    int format;               // format code of the encoder
+    const char* name;         // INI section
+    const char* extension;
+    int quality;              // default quality
+    const char* effortKey;    // INI key, default, range
+    int effort;
+    int effortMin;
+    int effortMax;
+    const char* switchKey;    // INI key (default off)
+    bool switchKeyFirst;      // stored before the effort key
+    const char* effortText;   // description: "Метод:%d, "
+    const char* switchText;   // description: "Без потерь:%s"
+    const char* switchOn;     // the switch's value in the description;
+    const char* switchOff;    // nullptr: "Вкл"/"Выкл"
+  };
+
+  int LoadOptions(CIniStore& store) override;
+  int SaveOptions(CIniStore& store) override;
+  void Describe(std::string& text) override;
+  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
+              EncodedOutput& out) override;
+  uint32_t CodecOption() const;
+
+  int Quality;       // 1..100
+  int EffortValue;   // traits.effortMin .. traits.effortMax
+  int SwitchValue;   // switch
+
+ protected:
+  explicit CFormatQualityEffort(const Traits& traits);
+
+ private:
+  const Traits& traits_;
+};
+
+class CFormatWebP : public CFormatQualityEffort {
  public:
   CFormatWebP();
-  int LoadOptions(CIniStore& store) override;
-  int SaveOptions(CIniStore& store) override;
-  void Describe(std::string& text) override;
-  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-              EncodedOutput& out) override;
-  uint32_t CodecOption() const;
-
-  int Quality = 80;   // 1..100
-  int Lossless = 0;   // switch
-  int Method = 4;     // 0 fastest .. 6 smallest
+  int& Lossless = SwitchValue;  // switch
+  int& Method = EffortValue;    // 0 fastest .. 6 smallest (quality 1..100, default 80)
 };
 
-class CFormatAVIF : public COutputFormat {
+class CFormatAVIF : public CFormatQualityEffort {
  public:
   CFormatAVIF();
-  int LoadOptions(CIniStore& store) override;
-  int SaveOptions(CIniStore& store) override;
-  void Describe(std::string& text) override;
-  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-              EncodedOutput& out) override;
-  uint32_t CodecOption() const;
-
-  int Quality = 60;    // 1..100
-  int Speed = 6;       // 0 slowest .. 10 fastest
-  int Chroma444 = 0;   // switch: full colour resolution instead of 4:2:0
+  int& Speed = EffortValue;      // 0 slowest .. 10 fastest (quality default 60)
+  int& Chroma444 = SwitchValue;  // switch: full colour resolution instead of 4:2:0
 };
 
-class CFormatJXL : public COutputFormat {
+class CFormatJXL : public CFormatQualityEffort {
  public:
   CFormatJXL();
-  int LoadOptions(CIniStore& store) override;
-  int SaveOptions(CIniStore& store) override;
-  void Describe(std::string& text) override;
-  void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-              EncodedOutput& out) override;
-  uint32_t CodecOption() const;
-
-  int Quality = 90;   // 1..100, 90 is a distance of 1.0
-  int Effort = 7;     // 1 fastest .. 9 smallest
-  int Lossless = 0;   // switch
+  int& Effort = EffortValue;    // 1 fastest .. 9 smallest (quality default 90, a distance of 1.0)
+  int& Lossless = SwitchValue;  // switch
 };
 
 // Sets on image the EXIF block and XMP packet an output of a container
-// format carries, from the settings' metadata choices, the source's items
+// format carries, from the job's metadata choices (info.Options), the source's items
 // and the blocks the decoder found (the XMP packet of other sources is read
 // from sourcePath); the ICC profile stays. Used by the writers above and by
 // the keep-format writer for such sources.

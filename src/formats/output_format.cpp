@@ -1,11 +1,12 @@
-// The output formats' options: loading, storing, describing, and the table of
-// extensions to format codes. The writing itself lives in format_writers.cpp.
-#include "imaging/output_format.h"
+// The output formats' options: loading, storing and describing. The encoding
+// lives in format_writers.cpp, the extension table in extensions.cpp.
+#include "formats/output_format.h"
 
 #include "services/strings.h"
 
 #include <cstdio>
 
+#include "imaging/codecs/quality_option.h"
 #include "imaging/image.h"
 
 #include "settings/ini_store.h"
@@ -181,114 +182,56 @@ void CFormatKeep::Describe(std::string& text) {
 
 namespace {
 
-// The codec option of the three: quality in bits 0-7, effort in bits 8-11,
-// the switch in bit 12. Values out of range are brought into it here, so a
-// hand-edited settings file never reaches an encoder with them.
-uint32_t PackOption(int quality, int effort, int effortMax, int effortMin, int flag) {
-  quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
-  effort = effort < effortMin ? effortMin : effort > effortMax ? effortMax : effort;
-  return uint32_t(quality) | (uint32_t(effort) << 8) | (flag != 0 ? (1u << 12) : 0u);
-}
+constexpr CFormatQualityEffort::Traits kWebP = {
+    FORMAT_WEBP, "WebP", ".webp", 80, "Method", 4, 0, 6, "Lossless", true,
+    "Метод:%d, ", "Без потерь:%s", nullptr, nullptr};
+constexpr CFormatQualityEffort::Traits kAVIF = {
+    FORMAT_AVIF, "AVIF", ".avif", 60, "Speed", 6, 0, 10, "Chroma444", false,
+    "Скорость:%d, ", "Цветность:%s", "4:4:4", "4:2:0"};
+constexpr CFormatQualityEffort::Traits kJXL = {
+    FORMAT_JXL, "JPEG XL", ".jxl", 90, "Effort", 7, 1, 9, "Lossless", false,
+    "Усилие:%d, ", "Без потерь:%s", nullptr, nullptr};
 
 }  // namespace
 
-CFormatWebP::CFormatWebP() : COutputFormat("WebP", 1, ".webp") {}
+CFormatQualityEffort::CFormatQualityEffort(const Traits& traits)
+    : COutputFormat(traits.name, 1, traits.extension),
+      Quality(traits.quality),
+      EffortValue(traits.effort),
+      SwitchValue(0),
+      traits_(traits) {}
 
-int CFormatWebP::LoadOptions(CIniStore& store) {
-  Quality = store.GetInt(Name, "Quality", 80);
-  Lossless = store.GetBool(Name, "Lossless", false) ? 1 : 0;
-  Method = store.GetInt(Name, "Method", 4);
+int CFormatQualityEffort::LoadOptions(CIniStore& store) {
+  Quality = store.GetInt(Name, "Quality", traits_.quality);
+  EffortValue = store.GetInt(Name, traits_.effortKey, traits_.effort);
+  SwitchValue = store.GetBool(Name, traits_.switchKey, false) ? 1 : 0;
   return 1;
 }
 
-int CFormatWebP::SaveOptions(CIniStore& store) {
+int CFormatQualityEffort::SaveOptions(CIniStore& store) {
   store.SetInt(Name, "Quality", Quality);
-  store.SetBool(Name, "Lossless", Lossless != 0);
-  store.SetInt(Name, "Method", Method);
+  if (traits_.switchKeyFirst) store.SetBool(Name, traits_.switchKey, SwitchValue != 0);
+  store.SetInt(Name, traits_.effortKey, EffortValue);
+  if (!traits_.switchKeyFirst) store.SetBool(Name, traits_.switchKey, SwitchValue != 0);
   return 1;
 }
 
-void CFormatWebP::Describe(std::string& text) {
+void CFormatQualityEffort::Describe(std::string& text) {
   text = Format("Качество:%d%%, ", Quality);
-  text += Format("Метод:%d, ", Method);
-  text += Format("Без потерь:%s", OnOff(Lossless));
+  text += Format(traits_.effortText, EffortValue);
+  text += Format(traits_.switchText,
+                 traits_.switchOn ? std::string(SwitchValue != 0 ? traits_.switchOn
+                                                                 : traits_.switchOff)
+                                  : OnOff(SwitchValue));
 }
 
-uint32_t CFormatWebP::CodecOption() const { return PackOption(Quality, Method, 6, 0, Lossless); }
-
-CFormatAVIF::CFormatAVIF() : COutputFormat("AVIF", 1, ".avif") {}
-
-int CFormatAVIF::LoadOptions(CIniStore& store) {
-  Quality = store.GetInt(Name, "Quality", 60);
-  Speed = store.GetInt(Name, "Speed", 6);
-  Chroma444 = store.GetBool(Name, "Chroma444", false) ? 1 : 0;
-  return 1;
+uint32_t CFormatQualityEffort::CodecOption() const {
+  return PackQualityOption(Quality, EffortValue, traits_.effortMin, traits_.effortMax,
+                           SwitchValue != 0);
 }
 
-int CFormatAVIF::SaveOptions(CIniStore& store) {
-  store.SetInt(Name, "Quality", Quality);
-  store.SetInt(Name, "Speed", Speed);
-  store.SetBool(Name, "Chroma444", Chroma444 != 0);
-  return 1;
-}
+CFormatWebP::CFormatWebP() : CFormatQualityEffort(kWebP) {}
 
-void CFormatAVIF::Describe(std::string& text) {
-  text = Format("Качество:%d%%, ", Quality);
-  text += Format("Скорость:%d, ", Speed);
-  text += Format("Цветность:%s", Chroma444 != 0 ? std::string("4:4:4") : std::string("4:2:0"));
-}
+CFormatAVIF::CFormatAVIF() : CFormatQualityEffort(kAVIF) {}
 
-uint32_t CFormatAVIF::CodecOption() const { return PackOption(Quality, Speed, 10, 0, Chroma444); }
-
-CFormatJXL::CFormatJXL() : COutputFormat("JPEG XL", 1, ".jxl") {}
-
-int CFormatJXL::LoadOptions(CIniStore& store) {
-  Quality = store.GetInt(Name, "Quality", 90);
-  Effort = store.GetInt(Name, "Effort", 7);
-  Lossless = store.GetBool(Name, "Lossless", false) ? 1 : 0;
-  return 1;
-}
-
-int CFormatJXL::SaveOptions(CIniStore& store) {
-  store.SetInt(Name, "Quality", Quality);
-  store.SetInt(Name, "Effort", Effort);
-  store.SetBool(Name, "Lossless", Lossless != 0);
-  return 1;
-}
-
-void CFormatJXL::Describe(std::string& text) {
-  text = Format("Качество:%d%%, ", Quality);
-  text += Format("Усилие:%d, ", Effort);
-  text += Format("Без потерь:%s", OnOff(Lossless));
-}
-
-uint32_t CFormatJXL::CodecOption() const { return PackOption(Quality, Effort, 9, 1, Lossless); }
-
-// ---- extensions -----------------------------------------------------------------
-
-int FormatFromExtension(const std::string& path) {
-  size_t start = path.find_last_of('/');
-  start = (start == std::string::npos) ? 0 : start + 1;
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || dot < start) return 0;
-  std::string ext = path.substr(dot + 1);
-  // Only ASCII letters fold; bytes of other UTF-8 characters never match.
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  static const struct {
-    const char* ext;
-    int code;
-  } kTable[] = {{"bmp", 1},  {"gif", 2},  {"jpg", 3},  {"jpeg", 3}, {"png", 4},  {"ico", 5},
-                {"tif", 6},  {"tiff", 6}, {"tga", 7},  {"pcx", 8},  {"wbmp", 9}, {"wmf", 10},
-                {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12}, {"pgx", 13},
-                {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"ras", 15}, {"jbg", 16},
-                {"webp", FORMAT_WEBP}, {"heic", FORMAT_HEIF}, {"heif", FORMAT_HEIF},
-                {"hif", FORMAT_HEIF},  {"avif", FORMAT_AVIF}, {"jxl", FORMAT_JXL},
-                {"dng", FORMAT_RAW},   {"cr2", FORMAT_RAW},   {"cr3", FORMAT_RAW},
-                {"nef", FORMAT_RAW},   {"arw", FORMAT_RAW},   {"orf", FORMAT_RAW},
-                {"rw2", FORMAT_RAW},   {"raf", FORMAT_RAW},   {"pef", FORMAT_RAW},
-                {"srw", FORMAT_RAW}};
-  for (const auto& row : kTable)
-    if (ext == row.ext) return row.code;
-  return 0;
-}
+CFormatJXL::CFormatJXL() : CFormatQualityEffort(kJXL) {}

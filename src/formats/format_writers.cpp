@@ -1,36 +1,19 @@
-// Save of the output formats.
-//
-// Every writer encodes the picture into memory first (Encode), then prepares
-// the target (read-only flag, backup as ".bak"), then writes the bytes to a
-// temporary file in the target folder and renames it over the target
-// (Write). So an encoder failure touches nothing on disk, and a failed or
-// interrupted write never leaves half a file under the final name (the
-// backup is a copy, so the target keeps its old content until the new file
-// replaces it).
-#include <cstdio>
+// Encoding of the output formats: each writer turns the picture into the
+// bytes of its file in memory (Encode). Putting them on disk (backup,
+// temporary file, rename) and the metadata of JPEG and PNG outputs are the
+// business of the output writer (output/write_output.h), so an encoder
+// failure touches nothing on disk.
 #include <vector>
 
-#include "engine/host.h"
-#include "imaging/image.h"
+#include "formats/extensions.h"
+#include "formats/output_format.h"
 #include "imaging/codecs/codec.h"
+#include "imaging/image.h"
 #include "imaging/metadata.h"
 #include "imaging/metadata_ext.h"
-#include "imaging/output_format.h"
 #include "imaging/quantizer.h"
-#include "output/output_names.h"
-#include "output/safe_write.h"
-#include "services/strings.h"
-#include "settings/settings.h"
 
 namespace {
-
-// Message 124, naming the output base as it stands (without extension).
-void ShowCannotCreate(const std::string& outputBase) {
-  std::string pattern = LoadResString(IDS_CANNOT_CREATE_FILE);
-  std::vector<char> buf(pattern.size() + outputBase.size() + 16);
-  std::snprintf(buf.data(), buf.size(), pattern.c_str(), outputBase.c_str());
-  HostMessage(buf.data(), std::string(), MB_OK | MB_ICONERROR);
-}
 
 // Encodes with the given format into out; on failure result 2 and the reason.
 void EncodeAs(const CImage& image, int format, EncodedOutput& out) {
@@ -70,15 +53,14 @@ void EncodeWithMetadata(CImage& image, int format, uint32_t option, const std::s
 
 void PrepareEmbeddedMetadata(CImage& image, const std::string& sourcePath,
                              const SourceInfo& info) {
-  const CSettings& s = GetSettings();
-  const MetadataWriteOptions options = MetadataOptionsFromSettings();
+  const OutputOptions& options = info.Options;
   std::vector<uint8_t> exif;
-  if (s.GdiplusAvailable != 0)
+  if (options.MetadataAvailable)
     exif = BuildExifBlock(info.Items, info.ItemCount, image.GetExifBlock(), image.GetWidth(),
-                          image.GetHeight(), options);
+                          image.GetHeight(), options.Metadata);
   image.SetExifBlock(std::move(exif));
   std::vector<uint8_t> xmp;
-  if (options.KeepExisting && s.GdiplusAvailable != 0)
+  if (options.Metadata.KeepExisting && options.MetadataAvailable)
     xmp = BuildXmpPacket(image.GetXmpPacket(), sourcePath);
   image.SetXmpPacket(std::move(xmp));
 }
@@ -86,48 +68,6 @@ void PrepareEmbeddedMetadata(CImage& image, const std::string& sourcePath,
 void COutputFormat::Encode(CImage&, const std::string&, const SourceInfo&, EncodedOutput& out) {
   out.write = false;
   out.result = 0;
-}
-
-uint8_t COutputFormat::Write(EncodedOutput& out, std::string& outputBase,
-                             const PropertyItemList* items, int propertyCount,
-                             std::string* error) {
-  if (!out.write && out.result == 0) return 0;  // the base class writes nothing
-  if (out.result != 0) {
-    if (error) *error = out.error;
-    return out.result;
-  }
-  const CSettings& s = GetSettings();
-  // The metadata goes into the encoded bytes, so that the output is written
-  // once, complete (a second rewrite of the file on disk could replace what
-  // another job has put there meanwhile); a failure leaves the bytes as
-  // they were.
-  if (out.metadata && (s.KeepExisting != 0 || s.UseUserComment != 0) && s.GdiplusAvailable != 0)
-    AddMetadata(out.data, items, propertyCount, MetadataOptionsFromSettings());
-  const std::string base = outputBase;
-  std::string reason;
-  if (!WriteOutputFile(outputBase, out.extension, s.Backup != 0, out.data, reason)) {
-    outputBase = base;
-    if (error) *error = reason;
-    ShowCannotCreate(base);
-    return 1;
-  }
-  return 0;
-}
-
-uint8_t COutputFormat::Save(CImage& image, const std::string& sourcePath, std::string& outputBase,
-                            const PropertyItemList* items, int propertyCount,
-                            const SourceInfo& info) {
-  EncodedOutput out;
-  SourceInfo withItems = info;
-  if (withItems.Items == nullptr) {
-    withItems.Items = items;
-    withItems.ItemCount = propertyCount;
-  }
-  Encode(image, sourcePath, withItems, out);
-  std::string error;
-  uint8_t result = Write(out, outputBase, items, propertyCount, &error);
-  if (result != 0 && !error.empty()) image.SetLastError(error);
-  return result;
 }
 
 void CFormatJPEG::Encode(CImage& image, const std::string& /*sourcePath*/,
@@ -227,20 +167,8 @@ void CFormatKeep::Encode(CImage& image, const std::string& sourcePath, const Sou
   EncodeAs(image, info.SourceFormat, out);
 }
 
-void CFormatWebP::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-                         EncodedOutput& out) {
+void CFormatQualityEffort::Encode(CImage& image, const std::string& sourcePath,
+                                  const SourceInfo& info, EncodedOutput& out) {
   out.extension = Extension();
-  EncodeWithMetadata(image, FORMAT_WEBP, CodecOption(), sourcePath, info, out);
-}
-
-void CFormatAVIF::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-                         EncodedOutput& out) {
-  out.extension = Extension();
-  EncodeWithMetadata(image, FORMAT_AVIF, CodecOption(), sourcePath, info, out);
-}
-
-void CFormatJXL::Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
-                        EncodedOutput& out) {
-  out.extension = Extension();
-  EncodeWithMetadata(image, FORMAT_JXL, CodecOption(), sourcePath, info, out);
+  EncodeWithMetadata(image, traits_.format, CodecOption(), sourcePath, info, out);
 }
