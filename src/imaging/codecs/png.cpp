@@ -36,11 +36,13 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "imaging/codecs/codec.h"
+#include "imaging/codecs/png_bands.h"
 #include "imaging/codecs/png_internal.h"
 
 namespace {
@@ -816,54 +818,109 @@ uint64_t FilterRow(int f, const uint8_t* row, const uint8_t* prev, size_t n, siz
   return sum;
 }
 
-bool WriteDirect(WriteJob& job) {
+// The state of a direct write between its bands: the filtered image data
+// grows row by row; nothing else of the picture is kept.
+struct DirectState {
+  int width = 0;
+  int height = 0;
+  int nextRow = 0;
+  size_t rowBytes = 0;
+  size_t bpp = 1;  // bytes per pixel for the filters
+  bool adaptive = false;
+  long xdpi = 96, ydpi = 96;
+  std::vector<uint8_t> icc;
+  std::vector<uint8_t> raw;  // filter byte and filtered bytes of each row
+  std::vector<uint8_t> cur, prev, trial;
+};
+
+// Sizes the image data of a picture of job.image's width and the given
+// height; job is planned (PlanWrite) from an image with the picture's
+// attributes.
+void BeginDirect(WriteJob& job, int height, DirectState& st) {
   const CImage& image = *job.image;
-  const int w = image.GetWidth(), h = image.GetHeight();
   const int channels = job.rgba ? 4
                        : job.colorType == PNG_COLOR_TYPE_RGB ? 3
                                                              : 1;
-  const size_t rowBytes = (size_t(w) * size_t(channels) * size_t(job.bitDepth) + 7) / 8;
-  const bool adaptive = job.colorType != PNG_COLOR_TYPE_PALETTE && job.bitDepth == 8;
-  const size_t bpp = size_t(channels);
+  st.width = image.GetWidth();
+  st.height = height;
+  st.nextRow = 0;
+  st.rowBytes = (size_t(st.width) * size_t(channels) * size_t(job.bitDepth) + 7) / 8;
+  st.adaptive = job.colorType != PNG_COLOR_TYPE_PALETTE && job.bitDepth == 8;
+  st.bpp = size_t(channels);
+  st.xdpi = image.GetXDPI();
+  st.ydpi = image.GetYDPI();
+  st.icc = image.GetIccProfile();
+  st.raw.resize((st.rowBytes + 1) * size_t(height));
+  st.cur.resize(st.rowBytes);
+  st.prev.assign(st.rowBytes, 0);
+  st.trial.resize(st.rowBytes + 1);
+}
 
-  std::vector<uint8_t> raw;
-  raw.resize((rowBytes + 1) * size_t(h));
-  std::vector<uint8_t> cur(rowBytes), prev(rowBytes, 0), trial(rowBytes + 1);
-  for (int y = 0; y < h; ++y) {
-    MakePngRow(job, y, cur.data());
-    uint8_t* out = raw.data() + size_t(y) * (rowBytes + 1);
-    if (!adaptive) {
+// Filters the rows of band (top to bottom, at most the rows still missing)
+// into the image data.
+void FilterBand(WriteJob& job, const CImage& band, DirectState& st) {
+  job.image = &band;
+  const int rows = std::min(band.GetHeight(), st.height - st.nextRow);
+  for (int y = 0; y < rows; ++y, ++st.nextRow) {
+    MakePngRow(job, y, st.cur.data());
+    uint8_t* out = st.raw.data() + size_t(st.nextRow) * (st.rowBytes + 1);
+    if (!st.adaptive) {
       out[0] = 0;
-      std::memcpy(out + 1, cur.data(), rowBytes);
+      std::memcpy(out + 1, st.cur.data(), st.rowBytes);
     } else {
       uint64_t best = ~uint64_t(0);
       int bestFilter = 0;
       for (int f = 0; f <= 4; ++f) {
-        uint64_t sum = FilterRow(f, cur.data(), prev.data(), rowBytes, bpp, trial.data());
+        uint64_t sum = FilterRow(f, st.cur.data(), st.prev.data(), st.rowBytes, st.bpp,
+                                 st.trial.data());
         if (sum < best) {
           best = sum;
           bestFilter = f;
         }
       }
-      FilterRow(bestFilter, cur.data(), prev.data(), rowBytes, bpp, out);
+      FilterRow(bestFilter, st.cur.data(), st.prev.data(), st.rowBytes, st.bpp, out);
     }
-    std::swap(cur, prev);
+    std::swap(st.cur, st.prev);
   }
+}
 
-  DeflateCompressor compressor(2);
-  std::vector<uint8_t> packed;
-  if (!compressor.Compress(raw, packed)) {
-    image.SetLastError("cannot compress the image data");
+// Compresses the image data and appends the whole file to job.out. While
+// libdeflate packs the data in one pass, the filtered data and the packed
+// result are the only picture-sized blocks; the packed block is left
+// uninitialised so that only the pages it fills take memory.
+bool FinishDirect(WriteJob& job, DirectState& st, std::string& error) {
+  if (st.nextRow != st.height) {
+    error = "the picture data ended early";
     return false;
   }
-  raw = std::vector<uint8_t>();
+  st.cur = std::vector<uint8_t>();
+  st.prev = std::vector<uint8_t>();
+  st.trial = std::vector<uint8_t>();
+  DeflateCompressor compressor(2);
+  if (!compressor.c) {
+    error = "cannot compress the image data";
+    return false;
+  }
+  const size_t bound = libdeflate_zlib_compress_bound(compressor.c, st.raw.size());
+  std::unique_ptr<uint8_t[]> packed(new uint8_t[bound]);
+  const size_t packedSize =
+      libdeflate_zlib_compress(compressor.c, st.raw.data(), st.raw.size(), packed.get(), bound);
+  st.raw = std::vector<uint8_t>();
+  if (packedSize == 0) {
+    error = "cannot compress the image data";
+    return false;
+  }
 
+  // Image data in chunks of at most 1 MiB, as readers expect.
+  const size_t kIdat = size_t(1) << 20;
   std::vector<uint8_t>& out = *job.out;
+  out.reserve(out.size() + packedSize + (packedSize / kIdat + 1) * 12 + st.icc.size() +
+              job.palette.size() * 3 + 1024);
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   out.insert(out.end(), kSignature, kSignature + 8);
   std::vector<uint8_t> chunk;
-  PutU32(chunk, uint32_t(w));
-  PutU32(chunk, uint32_t(h));
+  PutU32(chunk, uint32_t(st.width));
+  PutU32(chunk, uint32_t(st.height));
   chunk.push_back(uint8_t(job.bitDepth));
   chunk.push_back(uint8_t(job.colorType));
   chunk.push_back(0);  // deflate
@@ -871,10 +928,9 @@ bool WriteDirect(WriteJob& job) {
   chunk.push_back(0);  // not interlaced
   PutChunk(out, "IHDR", chunk.data(), chunk.size());
 
-  const std::vector<uint8_t>& icc = image.GetIccProfile();
-  if (!icc.empty()) {
+  if (!st.icc.empty()) {
     std::vector<uint8_t> packedIcc;
-    if (compressor.Compress(icc, packedIcc)) {
+    if (compressor.Compress(st.icc, packedIcc)) {
       static const char kName[] = "ICC Profile";
       chunk.assign(kName, kName + sizeof kName);  // name and its terminating zero
       chunk.push_back(0);                          // deflate
@@ -883,8 +939,8 @@ bool WriteDirect(WriteJob& job) {
     }
   }
   chunk.clear();
-  PutU32(chunk, uint32_t(double(image.GetXDPI()) / 0.0254 + 0.5));
-  PutU32(chunk, uint32_t(double(image.GetYDPI()) / 0.0254 + 0.5));
+  PutU32(chunk, uint32_t(double(st.xdpi) / 0.0254 + 0.5));
+  PutU32(chunk, uint32_t(double(st.ydpi) / 0.0254 + 0.5));
   chunk.push_back(1);  // metres
   PutChunk(out, "pHYs", chunk.data(), chunk.size());
   if (job.colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -913,11 +969,22 @@ bool WriteDirect(WriteJob& job) {
     }
     PutChunk(out, "tRNS", chunk.data(), chunk.size());
   }
-  // Image data in chunks of at most 1 MiB, as readers expect.
-  const size_t kIdat = size_t(1) << 20;
-  for (size_t at = 0; at < packed.size(); at += kIdat)
-    PutChunk(out, "IDAT", packed.data() + at, std::min(kIdat, packed.size() - at));
+  for (size_t at = 0; at < packedSize; at += kIdat)
+    PutChunk(out, "IDAT", packed.get() + at, std::min(kIdat, packedSize - at));
   PutChunk(out, "IEND", nullptr, 0);
+  return true;
+}
+
+bool WriteDirect(WriteJob& job) {
+  const CImage& image = *job.image;
+  DirectState st;
+  BeginDirect(job, image.GetHeight(), st);
+  FilterBand(job, image, st);
+  std::string error;
+  if (!FinishDirect(job, st, error)) {
+    image.SetLastError(error);
+    return false;
+  }
   return true;
 }
 
@@ -972,3 +1039,74 @@ bool DecodeThroughLibpng(CImage& image, const uint8_t* data, size_t size) {
 }  // namespace png_internal
 
 extern const CodecInfo kCodecPng = {FORMAT_PNG, "PNG", "png", PngSniff, PngDecode, PngEncode};
+
+// ---- writing in bands -------------------------------------------------------------
+
+struct CPngBandWriter::State {
+  WriteJob job;
+  DirectState direct;
+  int bpp = 0;  // of every band
+};
+
+CPngBandWriter::CPngBandWriter() = default;
+CPngBandWriter::~CPngBandWriter() = default;
+
+bool CPngBandWriter::Begin(const CImage& first, int height) {
+  error_.clear();
+  state_.reset();
+  if ((first.GetCodecOption(FORMAT_PNG) & 1) != 0) {
+    error_ = "interlaced files are written whole";
+    return false;
+  }
+  if (!first.IsValid() || height < 1) {
+    error_ = "nothing to save: the image is empty";
+    return false;
+  }
+  try {
+    state_ = std::make_unique<State>();
+    state_->job.image = &first;
+    if (!PlanWrite(state_->job)) {
+      error_ = first.GetLastError();
+      state_.reset();
+      return false;
+    }
+    BeginDirect(state_->job, height, state_->direct);
+    state_->bpp = first.GetBpp();
+  } catch (const std::bad_alloc&) {
+    error_ = "out of memory";
+    state_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool CPngBandWriter::AddBand(const CImage& band) {
+  if (!state_) {
+    if (error_.empty()) error_ = "the file was not started";
+    return false;
+  }
+  if (band.GetWidth() != state_->direct.width || band.GetBpp() != state_->bpp) {
+    error_ = "a band does not match the picture";
+    return false;
+  }
+  FilterBand(state_->job, band, state_->direct);
+  return true;
+}
+
+bool CPngBandWriter::Finish(std::vector<uint8_t>& out) {
+  if (!state_) {
+    if (error_.empty()) error_ = "the file was not started";
+    return false;
+  }
+  const size_t start = out.size();
+  bool ok = false;
+  try {
+    state_->job.out = &out;
+    ok = FinishDirect(state_->job, state_->direct, error_);
+  } catch (const std::bad_alloc&) {
+    error_ = "out of memory";
+  }
+  if (!ok) out.resize(start);
+  state_.reset();
+  return ok;
+}

@@ -1,0 +1,64 @@
+// Decoding and encoding in bands (see stream_path.h).
+//
+// Memory of one streamed JPEG to PNG file: the source file, one band of
+// decoded rows, libjpeg's own buffers (the whole coefficient buffer for a
+// progressive source), and the PNG writer's filtered picture data, which
+// libdeflate compresses in one pass (a streaming compressor would give other
+// bytes); while it compresses, the packed result is the second block.
+#include "engine/stream_path.h"
+
+#include <utility>
+#include <vector>
+
+#include "imaging/codecs/codec.h"
+#include "imaging/codecs/jpeg.h"
+#include "imaging/codecs/png_bands.h"
+#include "imaging/image.h"
+#include "imaging/output_format.h"
+
+namespace {
+
+// Rows per band: a few of libjpeg's output groups (16 rows for 4:2:0).
+constexpr int kBandRows = 64;
+
+bool IsJpegSource(const uint8_t* data, size_t size) {
+  const CodecInfo* codec = SniffCodec(data, size);
+  return codec != nullptr && codec->format == FORMAT_JPG;
+}
+
+bool StreamJpegToPng(CJpegBandReader& reader, std::vector<uint8_t>& bytes) {
+  CImage band;
+  CPngBandWriter writer;
+  if (!reader.ReadBand(band, kBandRows) || !writer.Begin(band, reader.Height()) ||
+      !writer.AddBand(band))
+    return false;
+  while (reader.RowsLeft() > 0)
+    if (!reader.ReadBand(band, kBandRows) || !writer.AddBand(band)) return false;
+  return writer.Finish(bytes);
+}
+
+}  // namespace
+
+bool WritesInBands(const COutputFormat& format) {
+  const CFormatPNG* png = dynamic_cast<const CFormatPNG*>(&format);
+  return png != nullptr && png->Interlaced == 0;
+}
+
+bool StreamPicture(const uint8_t* data, size_t size, COutputFormat& format, EncodedOutput& out,
+                   StreamedPicture& picture) {
+  if (!WritesInBands(format) || !IsJpegSource(data, size)) return false;
+  CJpegBandReader reader;
+  if (!reader.Open(data, size)) return false;
+  std::vector<uint8_t> bytes;
+  if (!StreamJpegToPng(reader, bytes)) return false;
+  picture.width = reader.Width();
+  picture.height = reader.Height();
+  picture.jpegCodecOption = reader.CodecOption();
+  out.data = std::move(bytes);
+  out.extension = format.Extension();
+  out.metadata = true;
+  out.write = true;
+  out.result = 0;
+  out.error.clear();
+  return true;
+}
