@@ -358,11 +358,11 @@ TEST_F(JobTest, TurnedHeicIsTurnedOnceAndKeepsOrientationOne) {
   EXPECT_EQ(RunOutput("exiftool -s3 -n -Orientation -Artist " + Quote(out)), "1\nTester\n");
 }
 
-// JPEG sources written as PNG with nothing that needs the whole picture go
-// through in bands: every kind of JPEG gives the very bytes of the whole
-// picture's way, and so does the job's file with its metadata (an
+// JPEG sources written as PNG or JPEG with nothing that needs the whole
+// picture go through in bands: every kind of JPEG gives the very bytes of
+// the whole picture's way, and so does the job's file with its metadata (an
 // orientation tag that is not applied stays in the output).
-TEST_F(JobTest, JpegToPngInBandsWritesTheBytesOfTheWholePicture) {
+TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
   CSettings& s = GetSettings();
   s.GdiplusAvailable = 1;
   s.KeepExisting = 1;
@@ -385,6 +385,12 @@ TEST_F(JobTest, JpegToPngInBandsWritesTheBytesOfTheWholePicture) {
        "-Artist=Tester %o"},
   };
   CFormatPNG png;
+  CFormatJPEG jpeg, jpegProgressive;
+  jpegProgressive.Quality = 85;
+  jpegProgressive.Progressive = 1;
+  jpegProgressive.OptimizeHuffmanCoding = 0;
+  jpegProgressive.Smoothing = 10;
+  COutputFormat* formats[] = {&png, &jpeg, &jpegProgressive};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MakePicture(bmp, c.width, c.height, FORMAT_BMP);
@@ -395,17 +401,24 @@ TEST_F(JobTest, JpegToPngInBandsWritesTheBytesOfTheWholePicture) {
     ASSERT_EQ(testing_support::Run(cmd), 0) << cmd;
     const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(jpg);
 
-    CImage whole;
-    ASSERT_TRUE(whole.Decode(bytes.data(), bytes.size()));
-    EncodedOutput expected, streamed;
-    png.Encode(whole, jpg, SourceInfo(), expected);
-    StreamedPicture picture;
-    ASSERT_TRUE(StreamPicture(bytes.data(), bytes.size(), png, streamed, picture));
-    EXPECT_EQ(streamed.data, expected.data);
-    EXPECT_EQ(streamed.extension, ".png");
-    EXPECT_TRUE(streamed.metadata);
-    EXPECT_EQ(picture.width, c.width);
-    EXPECT_EQ(picture.height, c.height);
+    for (size_t f = 0; f < std::size(formats); ++f) {
+      COutputFormat* format = formats[f];
+      SCOPED_TRACE(format->Name + " " + std::to_string(f));
+      CImage whole;
+      ASSERT_TRUE(whole.Decode(bytes.data(), bytes.size()));
+      EncodedOutput expected, streamed;
+      format->Encode(whole, jpg, SourceInfo(), expected);
+      StreamedPicture picture;
+      const bool greyToJpeg = format != &png && std::string(c.name) == "grey";
+      ASSERT_EQ(StreamPicture(bytes.data(), bytes.size(), *format, streamed, picture),
+                !greyToJpeg);
+      if (greyToJpeg) continue;  // written whole
+      EXPECT_EQ(streamed.data, expected.data);
+      EXPECT_EQ(streamed.extension, expected.extension);
+      EXPECT_TRUE(streamed.metadata);
+      EXPECT_EQ(picture.width, c.width);
+      EXPECT_EQ(picture.height, c.height);
+    }
   }
   fs::remove(bmp);
   // An interlaced PNG is written whole.

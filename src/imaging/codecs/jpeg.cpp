@@ -420,6 +420,8 @@ struct EncodeJob {
   const CImage* image = nullptr;
   std::vector<uint8_t>* out = nullptr;
   bool greyPalette = false;
+  bool palette = false;         // rows are expanded through tmp
+  JSAMPARRAY tmp = nullptr;
   uint8_t greyLevels[256] = {};
   std::string error;
   JpegErrorMgr err;
@@ -460,7 +462,10 @@ void PaletteRow(const CImage& image, int yFromTop, uint8_t* dst, bool grey) {
   }
 }
 
-bool RunEncode(EncodeJob* job) {
+// Sets up the compressor for a picture of job->image's width, kind and
+// options and the given height, and writes the file's header. All state
+// lives in *job; on failure the compressor is gone.
+bool StartEncode(EncodeJob* job, int height) {
   jpeg_compress_struct& cinfo = job->cinfo;
   const CImage& image = *job->image;
   InitErrorMgr(job->err);
@@ -478,11 +483,11 @@ bool RunEncode(EncodeJob* job) {
   job->dest.start = job->out->size();
   cinfo.dest = &job->dest.pub;
 
-  int w = image.GetWidth(), h = image.GetHeight();
-  bool palette = image.GetBpp() <= 8;
-  bool grey = palette && job->greyPalette;
+  int w = image.GetWidth();
+  job->palette = image.GetBpp() <= 8;
+  bool grey = job->palette && job->greyPalette;
   cinfo.image_width = JDIMENSION(w);
-  cinfo.image_height = JDIMENSION(h);
+  cinfo.image_height = JDIMENSION(height);
   cinfo.input_components = grey ? 1 : 3;
   cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
   jpeg_set_defaults(&cinfo);  // YCbCr with 2x2 luma sampling (4:2:0)
@@ -502,24 +507,53 @@ bool RunEncode(EncodeJob* job) {
   const std::vector<uint8_t>& icc = image.GetIccProfile();
   if (!icc.empty()) jpeg_write_icc_profile(&cinfo, icc.data(), unsigned(icc.size()));
 
-  JSAMPARRAY tmp = nullptr;
-  if (palette)
-    tmp = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                     JDIMENSION(w) * (grey ? 1 : 3), 1);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    int y = int(cinfo.next_scanline);
+  job->tmp = nullptr;
+  if (job->palette)
+    job->tmp = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                          JDIMENSION(w) * (grey ? 1 : 3), 1);
+  return true;
+}
+
+// Compresses the rows of band (top to bottom, at most the rows still
+// missing); band has the width and kind of the image the compressor was
+// started with. On failure the compressor is gone.
+bool EncodeRows(EncodeJob* job, const CImage& band) {
+  jpeg_compress_struct& cinfo = job->cinfo;
+  if (setjmp(job->err.jump)) {
+    SetText(job->error, job->err.message);
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  const bool grey = job->palette && job->greyPalette;
+  for (int y = 0; y < band.GetHeight() && cinfo.next_scanline < cinfo.image_height; ++y) {
     JSAMPROW row;
-    if (palette) {
-      PaletteRow(image, y, tmp[0], grey);
-      row = tmp[0];
+    if (job->palette) {
+      PaletteRow(band, y, job->tmp[0], grey);
+      row = job->tmp[0];
     } else {
-      row = const_cast<JSAMPROW>(image.TopRow(y));
+      row = const_cast<JSAMPROW>(band.TopRow(y));
     }
     jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  return true;
+}
+
+// Ends the file once every row is in. The compressor is gone afterwards.
+bool FinishEncode(EncodeJob* job) {
+  jpeg_compress_struct& cinfo = job->cinfo;
+  if (setjmp(job->err.jump)) {
+    SetText(job->error, job->err.message);
+    jpeg_destroy_compress(&cinfo);
+    return false;
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   return true;
+}
+
+bool RunEncode(EncodeJob* job) {
+  return StartEncode(job, job->image->GetHeight()) && EncodeRows(job, *job->image) &&
+         FinishEncode(job);
 }
 
 bool JpegEncode(const CImage& image, std::vector<uint8_t>& out) {
@@ -666,5 +700,73 @@ bool CJpegBandReader::ReadBand(CImage& band, int maxRows) {
   // leaves those rows as created (zero), and so does this.
   for (int y = done; y < rows; ++y) std::memset(band.TopRow(y), 0, band.GetEffWidth());
   next_ += rows;
+  return true;
+}
+
+// ---- encoding in bands ----------------------------------------------------------
+
+struct JpegEncodeBandJob {
+  EncodeJob job;
+  size_t start = 0;  // size of the output before the file
+  bool running = false;
+};
+
+CJpegBandWriter::CJpegBandWriter() = default;
+
+CJpegBandWriter::~CJpegBandWriter() {
+  if (job_ && job_->running) jpeg_destroy_compress(&job_->job.cinfo);
+  delete job_;
+}
+
+bool CJpegBandWriter::Fail(const std::string& error) {
+  error_ = error;
+  if (job_) {
+    if (job_->running) jpeg_destroy_compress(&job_->job.cinfo);
+    if (job_->job.out) job_->job.out->resize(job_->start);
+    delete job_;
+    job_ = nullptr;
+  }
+  return false;
+}
+
+bool CJpegBandWriter::Begin(const CImage& first, int height, std::vector<uint8_t>& out) {
+  if (job_) Fail(std::string());
+  error_.clear();
+  const int bpp = first.GetBpp();
+  if (bpp != 24 && bpp != 8 && bpp != 4 && bpp != 1) return Fail("unsupported bit depth " + std::to_string(bpp));
+  if (first.GetWidth() > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+    return Fail("a JPEG cannot be wider or taller than " + std::to_string(JPEG_MAX_DIMENSION) +
+                " pixels");
+  job_ = new (std::nothrow) JpegEncodeBandJob;
+  if (!job_) return Fail("out of memory");
+  EncodeJob& job = job_->job;
+  job.image = &first;
+  job.out = &out;
+  job.greyPalette = bpp <= 8 && IsGreyPalette(first);
+  job_->start = out.size();
+  if (!StartEncode(&job, height)) return Fail(job.error.empty() ? "cannot encode" : job.error);
+  job_->running = true;
+  bpp_ = bpp;
+  width_ = first.GetWidth();
+  return true;
+}
+
+bool CJpegBandWriter::AddBand(const CImage& band) {
+  if (!job_) return Fail(error_.empty() ? "the file was not started" : error_);
+  if (band.GetWidth() != width_ || band.GetBpp() != bpp_)
+    return Fail("a band does not match the picture");
+  if (!EncodeRows(&job_->job, band)) {
+    job_->running = false;
+    return Fail(job_->job.error.empty() ? "cannot encode" : job_->job.error);
+  }
+  return true;
+}
+
+bool CJpegBandWriter::Finish() {
+  if (!job_) return Fail(error_.empty() ? "the file was not started" : error_);
+  job_->running = false;
+  if (!FinishEncode(&job_->job)) return Fail(job_->job.error.empty() ? "cannot encode" : job_->job.error);
+  delete job_;
+  job_ = nullptr;
   return true;
 }

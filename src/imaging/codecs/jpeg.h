@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "imaging/image.h"
 
@@ -52,5 +53,36 @@ class CJpegBandReader {
   int height_ = 0;
   int next_ = 0;
   uint32_t codecOption_ = 0;
+  std::string error_;
+};
+
+struct JpegEncodeBandJob;
+
+// Encodes a JPEG from bands of rows, top to bottom, into exactly the bytes
+// the JPEG encoder writes for the whole picture: the first band's depth,
+// palette, quality, codec option, smoothing, resolution and profile are
+// the picture's.
+class CJpegBandWriter {
+ public:
+  CJpegBandWriter();
+  ~CJpegBandWriter();
+  CJpegBandWriter(const CJpegBandWriter&) = delete;
+  CJpegBandWriter& operator=(const CJpegBandWriter&) = delete;
+
+  // Starts a picture of first's width and the given height, appending to
+  // out (which must outlive the writer). first is only read here.
+  bool Begin(const CImage& first, int height, std::vector<uint8_t>& out);
+  // Adds the rows of band, which has the width and depth of the first.
+  bool AddBand(const CImage& band);
+  // Ends the file. After any failure out is as before Begin.
+  bool Finish();
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const std::string& error);
+
+  JpegEncodeBandJob* job_ = nullptr;
+  int width_ = 0;
+  int bpp_ = 0;
   std::string error_;
 };
