@@ -31,6 +31,9 @@
 // no C++ objects with destructors, so a jump never skips a destructor.
 #include <libdeflate.h>
 #include <png.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <csetjmp>
@@ -783,9 +786,9 @@ void MakePngRow(const WriteJob& job, int yFromTop, uint8_t* dst) {
 }
 
 // Filters row (prev: the previous row, zeros for the first) into out[1..]
-// with filter type f; returns the sum of absolute values of the result.
-uint64_t FilterRow(int f, const uint8_t* row, const uint8_t* prev, size_t n, size_t bpp,
-                   uint8_t* out) {
+// with filter type f.
+void FilterRow(int f, const uint8_t* row, const uint8_t* prev, size_t n, size_t bpp,
+               uint8_t* out) {
   out[0] = uint8_t(f);
   uint8_t* d = out + 1;
   const size_t head = std::min(bpp, n);
@@ -810,12 +813,74 @@ uint64_t FilterRow(int f, const uint8_t* row, const uint8_t* prev, size_t n, siz
         d[i] = uint8_t(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
       break;
   }
-  uint64_t sum = 0;
-  for (size_t i = 0; i < n; ++i) {
-    int v = int8_t(d[i]);
-    sum += uint64_t(v < 0 ? -v : v);
+}
+
+// The sums of absolute values (bytes taken as signed) that FilterRow
+// returns for the five filter types, without writing the filtered row.
+// Sixteen bytes at a time with SSE2 where the machine has it.
+void FilterSums(const uint8_t* row, const uint8_t* prev, size_t n, size_t bpp, uint64_t sums[5]) {
+  auto mag = [](uint8_t d) { return uint64_t(d < 128 ? d : 256 - d); };
+  uint64_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0;
+  const size_t head = std::min(bpp, n);
+  for (size_t i = 0; i < head; ++i) {
+    s0 += mag(row[i]);
+    s1 += mag(row[i]);
+    s2 += mag(uint8_t(row[i] - prev[i]));
+    s3 += mag(uint8_t(row[i] - (prev[i] >> 1)));
+    s4 += mag(uint8_t(row[i] - prev[i]));
   }
-  return sum;
+  size_t i = head;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  // |d| for bytes d taken as signed, as unsigned bytes (|-128| = 128).
+  auto absBytes = [&](__m128i d) { return _mm_min_epu8(d, _mm_sub_epi8(zero, d)); };
+  auto sad = [&](__m128i d) {
+    __m128i t = _mm_sad_epu8(absBytes(d), zero);
+    return uint64_t(_mm_cvtsi128_si32(t)) + uint64_t(_mm_extract_epi16(t, 4));
+  };
+  auto abs16 = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+  // Paeth on eight 16-bit lanes.
+  auto paeth16 = [&](__m128i a, __m128i b, __m128i c) {
+    __m128i pa = abs16(_mm_sub_epi16(b, c));
+    __m128i pb = abs16(_mm_sub_epi16(a, c));
+    __m128i pc = abs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
+    __m128i useA = _mm_andnot_si128(_mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc)),
+                                    _mm_set1_epi16(-1));
+    __m128i useB = _mm_andnot_si128(_mm_cmpgt_epi16(pb, pc), _mm_set1_epi16(-1));
+    __m128i bc = _mm_or_si128(_mm_and_si128(useB, b), _mm_andnot_si128(useB, c));
+    return _mm_or_si128(_mm_and_si128(useA, a), _mm_andnot_si128(useA, bc));
+  };
+  for (; i + 16 <= n; i += 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i - bpp));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i - bpp));
+    s0 += sad(x);
+    s1 += sad(_mm_sub_epi8(x, a));
+    s2 += sad(_mm_sub_epi8(x, b));
+    // (a + b) >> 1 without overflow: avg rounds up, so take off the carry.
+    __m128i avg = _mm_sub_epi8(_mm_avg_epu8(a, b),
+                               _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+    s3 += sad(_mm_sub_epi8(x, avg));
+    __m128i lo = paeth16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero),
+                         _mm_unpacklo_epi8(c, zero));
+    __m128i hi = paeth16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero),
+                         _mm_unpackhi_epi8(c, zero));
+    s4 += sad(_mm_sub_epi8(x, _mm_packus_epi16(lo, hi)));
+  }
+#endif
+  for (; i < n; ++i) {
+    s0 += mag(row[i]);
+    s1 += mag(uint8_t(row[i] - row[i - bpp]));
+    s2 += mag(uint8_t(row[i] - prev[i]));
+    s3 += mag(uint8_t(row[i] - ((row[i - bpp] + prev[i]) >> 1)));
+    s4 += mag(uint8_t(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp])));
+  }
+  sums[0] = s0;
+  sums[1] = s1;
+  sums[2] = s2;
+  sums[3] = s3;
+  sums[4] = s4;
 }
 
 // The state of a direct write between its bands: the filtered image data
@@ -830,7 +895,7 @@ struct DirectState {
   long xdpi = 96, ydpi = 96;
   std::vector<uint8_t> icc;
   std::vector<uint8_t> raw;  // filter byte and filtered bytes of each row
-  std::vector<uint8_t> cur, prev, trial;
+  std::vector<uint8_t> cur, prev;
 };
 
 // Sizes the image data of a picture of job.image's width and the given
@@ -853,7 +918,6 @@ void BeginDirect(WriteJob& job, int height, DirectState& st) {
   st.raw.resize((st.rowBytes + 1) * size_t(height));
   st.cur.resize(st.rowBytes);
   st.prev.assign(st.rowBytes, 0);
-  st.trial.resize(st.rowBytes + 1);
 }
 
 // Filters the rows of band (top to bottom, at most the rows still missing)
@@ -868,13 +932,13 @@ void FilterBand(WriteJob& job, const CImage& band, DirectState& st) {
       out[0] = 0;
       std::memcpy(out + 1, st.cur.data(), st.rowBytes);
     } else {
+      uint64_t sums[5];
+      FilterSums(st.cur.data(), st.prev.data(), st.rowBytes, st.bpp, sums);
       uint64_t best = ~uint64_t(0);
       int bestFilter = 0;
       for (int f = 0; f <= 4; ++f) {
-        uint64_t sum = FilterRow(f, st.cur.data(), st.prev.data(), st.rowBytes, st.bpp,
-                                 st.trial.data());
-        if (sum < best) {
-          best = sum;
+        if (sums[f] < best) {
+          best = sums[f];
           bestFilter = f;
         }
       }
@@ -895,7 +959,6 @@ bool FinishDirect(WriteJob& job, DirectState& st, std::string& error) {
   }
   st.cur = std::vector<uint8_t>();
   st.prev = std::vector<uint8_t>();
-  st.trial = std::vector<uint8_t>();
   DeflateCompressor compressor(2);
   if (!compressor.c) {
     error = "cannot compress the image data";
