@@ -30,6 +30,7 @@
 #include "engine/events.h"
 #include "engine/host.h"
 #include "engine/stages.h"
+#include "engine/stream_path.h"
 #include "imaging/image.h"
 #include "formats/output_format.h"
 #include "imaging/resize.h"
@@ -111,6 +112,9 @@ struct JobContext {
   COutputFormat& format;
   ResizeOptions resize;
   bool readProperties;
+  // No step of the job needs a picture whole (see stream_path.h) as long
+  // as the carried adjustment leaves it as it is.
+  bool streaming = false;
 };
 
 // Lets the JPEG decoder scale by 1/2, 1/4 or 1/8 while decoding when the
@@ -177,11 +181,10 @@ bool SameFile(const std::string& source, const std::string& path) {
 // The picture steps of one file, from metadata to the encoded bytes.
 // Reads the source file once: its metadata items and its picture come from
 // the same bytes. False with task.error when it cannot be read or decoded.
-bool LoadSource(const JobContext& ctx, CImage& image, FileTask& task) {
+bool ReadSource(const JobContext& ctx, FileTask& task, std::vector<uint8_t>& file) {
   task.items.clear();
   task.itemCount = 0;
   task.info.Options = OutputOptionsFrom(ctx.settings);
-  std::vector<uint8_t> file;
   std::string error;
   if (!CImage::ReadFile(task.source, file, error)) {
     task.error = task.source + ": " + error;
@@ -192,11 +195,40 @@ bool LoadSource(const JobContext& ctx, CImage& image, FileTask& task) {
   // The writers of container formats build their EXIF block from the items.
   task.info.Items = &task.items;
   task.info.ItemCount = task.itemCount;
+  return true;
+}
+
+bool DecodeSource(CImage& image, FileTask& task, const std::vector<uint8_t>& file) {
   image.SetFrame(0);
   if (!image.Decode(file.data(), file.size(), FORMAT_UNKNOWN, task.source)) {
     task.error = image.GetLastError();
     return false;
   }
+  return true;
+}
+
+// True when the carried adjustment changes nothing (see CJobStages).
+bool LeavesPictureAsIs(const Adjustment& a) {
+  return !(a.rotation >= 0 && a.rotation <= 2) && a.rotation != 4 && a.flip != 0 &&
+         a.flip != 1 && a.brightness == 0 && a.contrast == 0;
+}
+
+// The whole file in bands when nothing needs its picture whole; false when
+// it is to go the whole-picture way.
+bool StreamSource(const JobContext& ctx, const CImage& image, FileTask& task,
+                  const std::vector<uint8_t>& file) {
+  if (!ctx.streaming) return false;
+  StreamedPicture picture;
+  if (!StreamPicture(file.data(), file.size(), ctx.format, task.encoded, picture)) return false;
+  task.widthIn = task.widthOut = picture.width;
+  task.heightIn = task.heightOut = picture.height;
+  task.info.FrameCount = 1;
+  task.info.SourceFormat = FormatFromExtension(task.source);
+  task.info.SourceCodecOption = task.info.SourceFormat == FORMAT_JPG
+                                    ? picture.jpegCodecOption
+                                    : image.GetCodecOption(task.info.SourceFormat);
+  task.info.NotResized = 1;
+  task.outcome = FileTask::Outcome::Encoded;
   return true;
 }
 
@@ -207,12 +239,26 @@ using OrientStep = std::function<bool(CImage& image, FileTask& task)>;
 
 // The picture steps of one file, from the source to the encoded bytes, in
 // the same order for every file of every job: check and read the source,
-// orient and tone (orient), resize, watermark, filters, encode.
+// orient and tone (orient), resize, watermark, filters, encode. With
+// mayStream (orient leaves every picture as it is) a file that no step
+// needs whole goes through in bands instead.
 void ProcessPicture(const JobContext& ctx, CImage& image, FileTask& task,
-                    const OrientStep& orient) {
+                    const OrientStep& orient, bool mayStream) {
   const Clock::time_point start = Clock::now();
   if (!CheckSource(task)) return;
-  if (!LoadSource(ctx, image, task)) {
+  std::vector<uint8_t> file;
+  if (!ReadSource(ctx, task, file)) {
+    task.outcome = FileTask::Outcome::LoadFailed;
+    task.milliseconds = MillisecondsSince(start);
+    return;
+  }
+  if (mayStream && StreamSource(ctx, image, task, file)) {
+    task.milliseconds = MillisecondsSince(start);
+    return;
+  }
+  const bool decoded = DecodeSource(image, task, file);
+  file = std::vector<uint8_t>();
+  if (!decoded) {
     task.outcome = FileTask::Outcome::LoadFailed;
     task.milliseconds = MillisecondsSince(start);
     return;
@@ -265,7 +311,7 @@ void ProcessPicture(const JobContext& ctx, const Adjustment& carried, CImage& im
     if (carried.brightness != 0 || carried.contrast != 0)
       picture.Light(carried.brightness, carried.contrast);
     return true;
-  });
+  }, LeavesPictureAsIs(carried));
 }
 
 // Runs ProcessPicture for queued files on helper threads.
@@ -472,9 +518,14 @@ int ConversionThreadProc(CConversionJob* job) {
   // The interactive dialog can choose the camera's orientation for this and
   // every following file, so its jobs read the metadata too.
   // The tag watermark takes its text from the items read with the pixels.
-  const JobContext ctx{s, stages, format, resize,
+  const JobContext ctx{s,
+                       stages,
+                       format,
+                       resize,
                        s.KeepExisting != 0 || s.UseUserComment != 0 || s.RotationMode == 4 ||
-                           s.Interactive != 0 || (s.WatermarksOn != 0 && s.Mode == 0)};
+                           s.Interactive != 0 || (s.WatermarksOn != 0 && s.Mode == 0),
+                       !ResizeApplies(resize) && s.WatermarksOn == 0 &&
+                           !AnyFilterEnabled(job->filters) && WritesInBands(format)};
   const std::string progressLabel = LoadResString(IDS_PROGRESS_LABEL);
 
   if (s.Interactive == 0) image.SetDecodeSizeHint(ShrinkOnLoadHint(resize, carried.rotation));
@@ -575,7 +626,7 @@ int ConversionThreadProc(CConversionJob* job) {
         }
         // Any other result: no rotation, flip or tone change for this file.
         return true;
-      });
+      }, false);
       // The report times the picture work, not the person.
       task.milliseconds -= std::chrono::duration_cast<std::chrono::milliseconds>(asking).count();
       if (task.milliseconds < 0) task.milliseconds = 0;

@@ -11,9 +11,13 @@
 #include "engine/events.h"
 #include "engine/host.h"
 #include "engine/job_start.h"
+#include "engine/stream_path.h"
 #include "engine/worker.h"
 #include "imaging/image.h"
 #include "imaging/metadata.h"
+#include "formats/output_format.h"
+#include "imaging/property_items.h"
+#include "output/write_output.h"
 #include "settings/settings.h"
 #include "finishes_within.h"
 #include "camera_files.h"
@@ -353,6 +357,101 @@ TEST_F(JobTest, TurnedHeicIsTurnedOnceAndKeepsOrientationOne) {
   const std::string out = (tmp.path() / "out/turned.jpg").string();
   EXPECT_EQ(Identify(out), "JPEG 20x40");
   EXPECT_EQ(RunOutput("exiftool -s3 -n -Orientation -Artist " + Quote(out)), "1\nTester\n");
+}
+
+// JPEG sources written as PNG or JPEG with nothing that needs the whole
+// picture go through in bands: every kind of JPEG gives the very bytes of
+// the whole picture's way, and so does the job's file with its metadata (an
+// orientation tag that is not applied stays in the output).
+TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
+  CSettings& s = GetSettings();
+  s.GdiplusAvailable = 1;
+  s.KeepExisting = 1;
+  const std::string bmp = (tmp.path() / "pattern.bmp").string();
+  const std::string conv = std::string(testing_support::ImConvert());
+  struct Case {
+    const char* name;
+    int width, height;
+    std::string make;  // command; %i the pattern, %o the JPEG
+  } cases[] = {
+      {"odd420", 101, 67, "cjpeg -quality 90 -outfile %o %i"},
+      {"bands444", 333, 211, "cjpeg -quality 95 -sample 1x1 -outfile %o %i"},
+      {"progressive", 150, 130, "cjpeg -progressive -outfile %o %i"},
+      {"restart", 97, 80, "cjpeg -restart 1 -optimize -outfile %o %i"},
+      {"grey", 75, 140, "cjpeg -grayscale -outfile %o %i"},
+      {"onerow", 123, 1, "cjpeg -outfile %o %i"},
+      {"cmyk", 66, 70, conv + " %i -colorspace CMYK -density 300 -units PixelsPerInch %o"},
+      {"turned", 90, 40,
+       "cjpeg -outfile %o %i && exiftool -q -overwrite_original -n -Orientation=6 "
+       "-Artist=Tester %o"},
+  };
+  CFormatPNG png;
+  CFormatJPEG jpeg, jpegProgressive;
+  jpegProgressive.Quality = 85;
+  jpegProgressive.Progressive = 1;
+  jpegProgressive.OptimizeHuffmanCoding = 0;
+  jpegProgressive.Smoothing = 10;
+  COutputFormat* formats[] = {&png, &jpeg, &jpegProgressive};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakePicture(bmp, c.width, c.height, FORMAT_BMP);
+    const std::string jpg = (src / (std::string(c.name) + ".jpg")).string();
+    std::string cmd = c.make;
+    for (size_t at; (at = cmd.find("%i")) != std::string::npos;) cmd.replace(at, 2, Quote(bmp));
+    for (size_t at; (at = cmd.find("%o")) != std::string::npos;) cmd.replace(at, 2, Quote(jpg));
+    ASSERT_EQ(testing_support::Run(cmd), 0) << cmd;
+    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(jpg);
+
+    for (size_t f = 0; f < std::size(formats); ++f) {
+      COutputFormat* format = formats[f];
+      SCOPED_TRACE(format->Name + " " + std::to_string(f));
+      CImage whole;
+      ASSERT_TRUE(whole.Decode(bytes.data(), bytes.size()));
+      EncodedOutput expected, streamed;
+      format->Encode(whole, jpg, SourceInfo(), expected);
+      StreamedPicture picture;
+      const bool greyToJpeg = format != &png && std::string(c.name) == "grey";
+      ASSERT_EQ(StreamPicture(bytes.data(), bytes.size(), *format, streamed, picture),
+                !greyToJpeg);
+      if (greyToJpeg) continue;  // written whole
+      EXPECT_EQ(streamed.data, expected.data);
+      EXPECT_EQ(streamed.extension, expected.extension);
+      EXPECT_TRUE(streamed.metadata);
+      EXPECT_EQ(picture.width, c.width);
+      EXPECT_EQ(picture.height, c.height);
+    }
+  }
+  fs::remove(bmp);
+  // An interlaced PNG is written whole.
+  png.Interlaced = 1;
+  EncodedOutput none;
+  StreamedPicture picture;
+  const std::vector<uint8_t> odd = testing_support::ReadFileBytes((src / "odd420.jpg").string());
+  EXPECT_FALSE(StreamPicture(odd.data(), odd.size(), png, none, picture));
+
+  // The job: the metadata goes into the streamed bytes as into the whole
+  // picture's, and the orientation tag stays as it was.
+  ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
+  EXPECT_EQ(Summary(), "Преобразовано 8 файлов, ошибок 0, пропущено 0");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string jpg = (src / (std::string(c.name) + ".jpg")).string();
+    CImage whole;
+    ASSERT_TRUE(whole.Load(jpg));
+    PropertyItemList items;
+    const int count = ReadAllProperties(jpg, items);
+    SourceInfo info;
+    info.NotResized = 1;
+    info.Options = OutputOptionsFrom(s);
+    std::string base = (tmp.path() / "whole" / c.name).string();
+    fs::create_directories(tmp.path() / "whole");
+    ASSERT_EQ(SaveOutput(*s.OutputFormats[1], whole, jpg, base, &items, count, info), 0);
+    EXPECT_EQ(testing_support::ReadFileBytes((tmp.path() / "out" / c.name).string() + ".png"),
+              testing_support::ReadFileBytes(base));
+  }
+  EXPECT_EQ(RunOutput("exiftool -s3 -n -Orientation -Artist " +
+                      Quote((tmp.path() / "out/turned.png").string())),
+            "6\nTester\n");
 }
 
 TEST_F(JobTest, StopIsHonouredAfterTheCurrentFile) {

@@ -21,6 +21,7 @@
 // libjpeg's own pools and go with jpeg_destroy_*.
 #include "imaging/codecs/jpeg.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -106,6 +107,9 @@ struct DecodeJob {
   int height = 0;
   std::string error;  // set on failure
   std::vector<uint8_t> icc;
+  bool grey = false;  // 8-bit grey output
+  bool cmyk = false;  // CMYK rows turned into BGR through cmykRow
+  JSAMPARRAY cmykRow = nullptr;
   JpegErrorMgr err;
   jpeg_decompress_struct cinfo;
   jpeg_progress_mgr progress;
@@ -172,9 +176,12 @@ void ChooseScale(jpeg_decompress_struct& cinfo, int minW, int minH) {
   if (!job->icc.empty()) job->image->SetIccProfile(std::move(job->icc));
 }
 
-// Runs libjpeg. All state lives in *job; no C++ object with a destructor
-// is created here, so the error jump is safe.
-bool RunDecode(DecodeJob* job) {
+// Reads the header, checks it and starts libjpeg's decompression: on
+// success the output size, colour handling and profile are known and
+// job->cinfo waits for its first row; on failure the decompressor is gone.
+// All state lives in *job; no C++ object with a destructor is created here,
+// so the error jump is safe.
+bool StartDecode(DecodeJob* job) {
   jpeg_decompress_struct& cinfo = job->cinfo;
   InitErrorMgr(job->err);
   cinfo.err = &job->err.pub;
@@ -221,17 +228,17 @@ bool RunDecode(DecodeJob* job) {
     }
   }
 
-  bool cmyk = false;
-  bool grey = false;
+  job->cmyk = false;
+  job->grey = false;
   switch (cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
       cinfo.out_color_space = JCS_GRAYSCALE;
-      grey = true;
+      job->grey = true;
       break;
     case JCS_CMYK:
     case JCS_YCCK:
       cinfo.out_color_space = JCS_CMYK;
-      cmyk = true;
+      job->cmyk = true;
       break;
     default:
       cinfo.out_color_space = JCS_EXT_BGR;
@@ -251,34 +258,57 @@ bool RunDecode(DecodeJob* job) {
   }
 
   jpeg_start_decompress(&cinfo);
-  int w = int(cinfo.output_width), h = int(cinfo.output_height);
-  if (!image.CheckDimensions(w, h, nullptr) || !image.Create(w, h, grey ? 8 : 24, FORMAT_JPG)) {
+  const int w = int(cinfo.output_width), h = int(cinfo.output_height);
+  if (!image.CheckDimensions(w, h, nullptr)) {
     SetJobErrorFromImage(job);
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  MoveIccToImage(job);
-  JSAMPARRAY cmykRow = nullptr;
-  if (cmyk)
-    cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                         JDIMENSION(w) * 4, 1);
-  bool inverted = cinfo.saw_Adobe_marker;
-  while (cinfo.output_scanline < cinfo.output_height) {
-    int y = int(cinfo.output_scanline);
-    if (cmyk) {
-      if (jpeg_read_scanlines(&cinfo, cmykRow, 1) != 1) break;
-      CmykRowToBgr(cmykRow[0], image.TopRow(y), w, inverted);
+  job->cmykRow = nullptr;
+  if (job->cmyk)
+    job->cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                              JPOOL_IMAGE, JDIMENSION(w) * 4, 1);
+  return true;
+}
+
+// Decodes the next rows of a started decompression into the top rows
+// first..first+count-1 of image (which has the output width). Returns the
+// rows decoded (fewer when the data ends early: libjpeg then fills in
+// grey), or -1 after an error, when the decompressor is gone.
+int DecodeRows(DecodeJob* job, CImage& image, int first, int count) {
+  jpeg_decompress_struct& cinfo = job->cinfo;
+  if (setjmp(job->err.jump)) {
+    SetJobError(job, job->err.message);
+    jpeg_destroy_decompress(&cinfo);
+    return -1;
+  }
+  const int w = int(cinfo.output_width);
+  const bool inverted = cinfo.saw_Adobe_marker;
+  int done = 0;
+  while (done < count && cinfo.output_scanline < cinfo.output_height) {
+    if (job->cmyk) {
+      if (jpeg_read_scanlines(&cinfo, job->cmykRow, 1) != 1) break;
+      CmykRowToBgr(job->cmykRow[0], image.TopRow(first + done), w, inverted);
+      ++done;
     } else {
       // Hand libjpeg several rows at once; each points into the image.
       JSAMPROW rows[16];
       int n = 0;
-      while (n < 16 && y + n < h) {
-        rows[n] = image.TopRow(y + n);
+      while (n < 16 && done + n < count) {
+        rows[n] = image.TopRow(first + done + n);
         ++n;
       }
-      if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(n)) == 0) break;
+      JDIMENSION got = jpeg_read_scanlines(&cinfo, rows, JDIMENSION(n));
+      if (got == 0) break;
+      done += int(got);
     }
   }
+  return done;
+}
+
+// The attributes a decoded JPEG gives its image besides the pixels.
+void SetDecodedAttributes(const DecodeJob* job, CImage& image) {
+  const jpeg_decompress_struct& cinfo = job->cinfo;
   if (cinfo.density_unit == 1 || cinfo.density_unit == 2) {
     long xd = cinfo.X_density, yd = cinfo.Y_density;
     if (cinfo.density_unit == 2) {
@@ -291,10 +321,30 @@ bool RunDecode(DecodeJob* job) {
   image.SetCodecOption(cinfo.progressive_mode ? kJpegProgressive : kJpegBaseline, FORMAT_JPG);
   image.SetType(FORMAT_JPG);
   image.SetNumFrames(1);
+}
+
+// Ends a decompression started by StartDecode.
+void EndDecode(DecodeJob* job) {
   // Warnings (a truncated file, corrupt data) do not fail the decode: the
   // picture holds what libjpeg could recover.
-  jpeg_abort_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
+  jpeg_abort_decompress(&job->cinfo);
+  jpeg_destroy_decompress(&job->cinfo);
+}
+
+bool RunDecode(DecodeJob* job) {
+  if (!StartDecode(job)) return false;
+  if (job->headerOnly) return true;
+  CImage& image = *job->image;
+  const int w = int(job->cinfo.output_width), h = int(job->cinfo.output_height);
+  if (!image.Create(w, h, job->grey ? 8 : 24, FORMAT_JPG)) {
+    SetJobErrorFromImage(job);
+    jpeg_destroy_decompress(&job->cinfo);
+    return false;
+  }
+  MoveIccToImage(job);
+  if (DecodeRows(job, image, 0, h) < 0) return false;
+  SetDecodedAttributes(job, image);
+  EndDecode(job);
   return true;
 }
 
@@ -370,6 +420,8 @@ struct EncodeJob {
   const CImage* image = nullptr;
   std::vector<uint8_t>* out = nullptr;
   bool greyPalette = false;
+  bool palette = false;         // rows are expanded through tmp
+  JSAMPARRAY tmp = nullptr;
   uint8_t greyLevels[256] = {};
   std::string error;
   JpegErrorMgr err;
@@ -410,7 +462,10 @@ void PaletteRow(const CImage& image, int yFromTop, uint8_t* dst, bool grey) {
   }
 }
 
-bool RunEncode(EncodeJob* job) {
+// Sets up the compressor for a picture of job->image's width, kind and
+// options and the given height, and writes the file's header. All state
+// lives in *job; on failure the compressor is gone.
+bool StartEncode(EncodeJob* job, int height) {
   jpeg_compress_struct& cinfo = job->cinfo;
   const CImage& image = *job->image;
   InitErrorMgr(job->err);
@@ -428,11 +483,11 @@ bool RunEncode(EncodeJob* job) {
   job->dest.start = job->out->size();
   cinfo.dest = &job->dest.pub;
 
-  int w = image.GetWidth(), h = image.GetHeight();
-  bool palette = image.GetBpp() <= 8;
-  bool grey = palette && job->greyPalette;
+  int w = image.GetWidth();
+  job->palette = image.GetBpp() <= 8;
+  bool grey = job->palette && job->greyPalette;
   cinfo.image_width = JDIMENSION(w);
-  cinfo.image_height = JDIMENSION(h);
+  cinfo.image_height = JDIMENSION(height);
   cinfo.input_components = grey ? 1 : 3;
   cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
   jpeg_set_defaults(&cinfo);  // YCbCr with 2x2 luma sampling (4:2:0)
@@ -452,24 +507,53 @@ bool RunEncode(EncodeJob* job) {
   const std::vector<uint8_t>& icc = image.GetIccProfile();
   if (!icc.empty()) jpeg_write_icc_profile(&cinfo, icc.data(), unsigned(icc.size()));
 
-  JSAMPARRAY tmp = nullptr;
-  if (palette)
-    tmp = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                     JDIMENSION(w) * (grey ? 1 : 3), 1);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    int y = int(cinfo.next_scanline);
+  job->tmp = nullptr;
+  if (job->palette)
+    job->tmp = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                          JDIMENSION(w) * (grey ? 1 : 3), 1);
+  return true;
+}
+
+// Compresses the rows of band (top to bottom, at most the rows still
+// missing); band has the width and kind of the image the compressor was
+// started with. On failure the compressor is gone.
+bool EncodeRows(EncodeJob* job, const CImage& band) {
+  jpeg_compress_struct& cinfo = job->cinfo;
+  if (setjmp(job->err.jump)) {
+    SetText(job->error, job->err.message);
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  const bool grey = job->palette && job->greyPalette;
+  for (int y = 0; y < band.GetHeight() && cinfo.next_scanline < cinfo.image_height; ++y) {
     JSAMPROW row;
-    if (palette) {
-      PaletteRow(image, y, tmp[0], grey);
-      row = tmp[0];
+    if (job->palette) {
+      PaletteRow(band, y, job->tmp[0], grey);
+      row = job->tmp[0];
     } else {
-      row = const_cast<JSAMPROW>(image.TopRow(y));
+      row = const_cast<JSAMPROW>(band.TopRow(y));
     }
     jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  return true;
+}
+
+// Ends the file once every row is in. The compressor is gone afterwards.
+bool FinishEncode(EncodeJob* job) {
+  jpeg_compress_struct& cinfo = job->cinfo;
+  if (setjmp(job->err.jump)) {
+    SetText(job->error, job->err.message);
+    jpeg_destroy_compress(&cinfo);
+    return false;
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   return true;
+}
+
+bool RunEncode(EncodeJob* job) {
+  return StartEncode(job, job->image->GetHeight()) && EncodeRows(job, *job->image) &&
+         FinishEncode(job);
 }
 
 bool JpegEncode(const CImage& image, std::vector<uint8_t>& out) {
@@ -540,3 +624,150 @@ bool ReadJpegHeader(const uint8_t* data, size_t size, int& width, int& height) {
 extern const CodecInfo kCodecJpeg = {FORMAT_JPG,     "JPEG",         "jpg;jpeg;jpe;jfif",
                                      JpegSniff,      JpegDecode,     JpegEncode,
                                      ReadJpegHeader, DecodeJpegScaled};
+
+// ---- decoding in bands ----------------------------------------------------------
+
+struct JpegBandJob {
+  DecodeJob job;
+  CImage limits;  // whose pixel limit the header is checked against
+  bool running = false;
+};
+
+CJpegBandReader::CJpegBandReader() = default;
+
+CJpegBandReader::~CJpegBandReader() { Close(); }
+
+void CJpegBandReader::Close() {
+  if (job_ && job_->running) EndDecode(&job_->job);
+  delete job_;
+  job_ = nullptr;
+}
+
+bool CJpegBandReader::Open(const uint8_t* data, size_t size) {
+  Close();
+  error_.clear();
+  if (!data || size < 4) {
+    error_ = "the file is too short";
+    return false;
+  }
+  job_ = new (std::nothrow) JpegBandJob;
+  if (!job_) {
+    error_ = "out of memory";
+    return false;
+  }
+  DecodeJob& job = job_->job;
+  job.data = data;
+  job.size = size;
+  job.image = &job_->limits;
+  if (!StartDecode(&job)) {
+    error_ = job.error.empty() ? "cannot decode" : job.error;
+    delete job_;
+    job_ = nullptr;
+    return false;
+  }
+  job_->running = true;
+  width_ = int(job.cinfo.output_width);
+  height_ = int(job.cinfo.output_height);
+  codecOption_ = job.cinfo.progressive_mode ? kJpegProgressive : kJpegBaseline;
+  next_ = 0;
+  return true;
+}
+
+bool CJpegBandReader::ReadBand(CImage& band, int maxRows) {
+  if (!job_ || !job_->running || next_ >= height_ || maxRows < 1) {
+    error_ = "no rows left to decode";
+    return false;
+  }
+  DecodeJob& job = job_->job;
+  const int rows = std::min(maxRows, height_ - next_);
+  if (next_ == 0 || band.GetWidth() != width_ || band.GetHeight() != rows ||
+      band.GetBpp() != (job.grey ? 8 : 24)) {
+    // A fresh image, with the attributes a whole decode starts from.
+    if (next_ == 0) band = CImage();
+    if (!band.Create(width_, rows, job.grey ? 8 : 24, FORMAT_JPG)) {
+      error_ = band.GetLastError();
+      return false;
+    }
+    band.SetIccProfile(job.icc);
+    SetDecodedAttributes(&job, band);
+  }
+  int done = DecodeRows(&job, band, 0, rows);
+  if (done < 0) {
+    job_->running = false;
+    error_ = job.error.empty() ? "cannot decode" : job.error;
+    return false;
+  }
+  // Past the end of the data libjpeg gives no more rows; a whole decode
+  // leaves those rows as created (zero), and so does this.
+  for (int y = done; y < rows; ++y) std::memset(band.TopRow(y), 0, band.GetEffWidth());
+  next_ += rows;
+  return true;
+}
+
+// ---- encoding in bands ----------------------------------------------------------
+
+struct JpegEncodeBandJob {
+  EncodeJob job;
+  size_t start = 0;  // size of the output before the file
+  bool running = false;
+};
+
+CJpegBandWriter::CJpegBandWriter() = default;
+
+CJpegBandWriter::~CJpegBandWriter() {
+  if (job_ && job_->running) jpeg_destroy_compress(&job_->job.cinfo);
+  delete job_;
+}
+
+bool CJpegBandWriter::Fail(const std::string& error) {
+  error_ = error;
+  if (job_) {
+    if (job_->running) jpeg_destroy_compress(&job_->job.cinfo);
+    if (job_->job.out) job_->job.out->resize(job_->start);
+    delete job_;
+    job_ = nullptr;
+  }
+  return false;
+}
+
+bool CJpegBandWriter::Begin(const CImage& first, int height, std::vector<uint8_t>& out) {
+  if (job_) Fail(std::string());
+  error_.clear();
+  const int bpp = first.GetBpp();
+  if (bpp != 24 && bpp != 8 && bpp != 4 && bpp != 1) return Fail("unsupported bit depth " + std::to_string(bpp));
+  if (first.GetWidth() > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+    return Fail("a JPEG cannot be wider or taller than " + std::to_string(JPEG_MAX_DIMENSION) +
+                " pixels");
+  job_ = new (std::nothrow) JpegEncodeBandJob;
+  if (!job_) return Fail("out of memory");
+  EncodeJob& job = job_->job;
+  job.image = &first;
+  job.out = &out;
+  job.greyPalette = bpp <= 8 && IsGreyPalette(first);
+  job_->start = out.size();
+  if (!StartEncode(&job, height)) return Fail(job.error.empty() ? "cannot encode" : job.error);
+  job_->running = true;
+  bpp_ = bpp;
+  width_ = first.GetWidth();
+  return true;
+}
+
+bool CJpegBandWriter::AddBand(const CImage& band) {
+  if (!job_) return Fail(error_.empty() ? "the file was not started" : error_);
+  if (band.GetWidth() != width_ || band.GetBpp() != bpp_)
+    return Fail("a band does not match the picture");
+  if (!EncodeRows(&job_->job, band)) {
+    job_->running = false;
+    return Fail(job_->job.error.empty() ? "cannot encode" : job_->job.error);
+  }
+  return true;
+}
+
+bool CJpegBandWriter::Finish() {
+  if (!job_) return Fail(error_.empty() ? "the file was not started" : error_);
+  job_->running = false;
+  if (!FinishEncode(&job_->job)) return Fail(job_->job.error.empty() ? "cannot encode" : job_->job.error);
+  delete job_;
+  job_ = nullptr;
+  return true;
+}
