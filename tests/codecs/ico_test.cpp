@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/codec_test_util.h"
+#include "codec_test_util.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/image.h"
 #include "test_support.h"

@@ -12,7 +12,7 @@
 
 #include <jpeglib.h>
 
-#include "codecs/codec_test_util.h"
+#include "codec_test_util.h"
 #include "imaging/codecs/jpeg.h"
 #include "test_support.h"
 

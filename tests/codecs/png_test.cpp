@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/codec_test_util.h"
+#include "codec_test_util.h"
 #include "imaging/codecs/png_internal.h"
 #include "test_support.h"
 

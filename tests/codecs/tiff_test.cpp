@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/codec_test_util.h"
+#include "codec_test_util.h"
 #include "test_support.h"
 
 using namespace testing_support;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "codecs/codec_test_util.h"
+#include "codec_test_util.h"
 #include "imaging/output_format.h"
 #include "test_support.h"
 
