@@ -13,44 +13,18 @@
 #include "test_support.h"
 
 namespace fs = std::filesystem;
+using testing_support::Identify;
+using testing_support::MakePicture;
+using testing_support::Program;
 using testing_support::Quote;
 using testing_support::RunOutput;
 using testing_support::TempDir;
 
 namespace {
 
-std::string Program() { return std::string(LUMARO_PROGRAM_DIR) + "/lumaro"; }
-
-void MakePicture(const std::string& path, int w, int h) {
-  CImage img;
-  ASSERT_TRUE(img.Create(w, h, 24));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) img.SetPixelColor(x, y, RGBQuad{uint8_t(x), uint8_t(y), 90, 0});
-  fs::create_directories(fs::path(path).parent_path());
-  ASSERT_TRUE(img.Save(path, FORMAT_PNG)) << img.GetLastError();
-}
-
-struct Result {
-  int status;
-  std::string out;
-};
-
-// Runs lumaro with the arguments (already quoted) and a fresh settings file.
-Result Lumaro(const TempDir& tmp, const std::string& args) {
-  std::string settings = tmp / "settings.ini";
-  if (!fs::exists(settings)) testing_support::WriteFileText(settings, "[General]\n");
-  int status = -1;
-  // A hang ends after two minutes (exit status 124) instead of stalling the suite.
-  std::string out = RunOutput("timeout 120 " + Quote(Program()) + " --convert --settings " + Quote(settings) +
-                                  " " + args + " 2>&1",
-                              &status);
-  return {status, out};
-}
-
-std::string Identify(const std::string& path) {
-  return RunOutput(std::string(testing_support::ImIdentify()) + " -format '%m %wx%h' " +
-                   Quote(path) + " 2>/dev/null");
-}
+using Result = testing_support::RunResult;
+// Batch mode with its progress output (the tests pass --quiet where wanted).
+constexpr auto Lumaro = &testing_support::LumaroConvert;
 
 TEST(Batch, ConvertsWithSetAndFormatAndPrintsTheSummary) {
   TempDir tmp;

@@ -5,11 +5,11 @@
 #include "engine/stages.h"
 #include "imaging/metadata.h"
 #include "imaging/metadata_ext.h"
-#include "stages_support.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace stages_test;
+using namespace testing_support;
 
 // A 3 x 2 picture whose six pixels all differ; pixel (x, y) from the top
 // left has red 10 + x, green 20 + y.

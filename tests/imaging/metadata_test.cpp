@@ -10,11 +10,11 @@
 
 #include "imaging/codecs/codec.h"
 #include "imaging/metadata_ext.h"
-#include "stages_support.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace stages_test;
+using namespace testing_support;
 using testing_support::ReadFileBytes;
 
 const PropertyItem* Item(const PropertyItemList& items, uint32_t id) {

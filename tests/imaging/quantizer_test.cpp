@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "codec_test_util.h"
 #include "imaging/output_format.h"
 #include "test_support.h"
 
@@ -374,8 +373,8 @@ TEST(COctreeQuantizer, GifWriterPaletteReadBackByImageMagick) {
     ASSERT_EQ(out.result, 0) << out.error;
     testing_support::TempDir dir;
     testing_support::WriteFileBytes(dir / "q.gif", out.data.data(), out.data.size());
-    codec_test::RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(dir / "q.gif", ref));
+    testing_support::RefImage ref;
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(dir / "q.gif", ref));
     ASSERT_EQ(ref.width, 40);
     int worst = 0;
     for (int y = 0; y < 30; ++y)

@@ -6,11 +6,11 @@
 
 #include <climits>
 
-#include "stages_support.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace stages_test;
+using namespace testing_support;
 
 struct Size {
   long w, h;

@@ -10,11 +10,11 @@
 #include <ctime>
 
 #include "imaging/metadata.h"
-#include "stages_support.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace stages_test;
+using namespace testing_support;
 
 const RGBQuad kBlack{0, 0, 0, 0};
 const RGBQuad kRed{0, 0, 255, 0};

@@ -12,11 +12,11 @@
 
 #include "engine/stages.h"
 #include "services/strings.h"
-#include "stages_support.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace stages_test;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 std::string FilterHeaderDir() { return std::string(LUMARO_TEST_DATA) + "/../../filters"; }

@@ -11,7 +11,6 @@
 #include "imaging/image.h"
 #include "services/split.h"
 #include "services/strings.h"
-#include "finishes_within.h"
 #include "imaging/codecs/gif.h"
 #include "imaging/image.h"
 #include "test_support.h"

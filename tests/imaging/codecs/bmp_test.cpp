@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "codec_test_util.h"
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/image.h"
 #include "test_support.h"
 
 using namespace testing_support;
-using codec_test::RefImage;
 
 namespace {
 
@@ -37,18 +36,9 @@ std::string MakeAlphaSource(const TempDir& dir) {
   return out;
 }
 
-void PutLe16(std::vector<uint8_t>& d, size_t at, uint32_t v) {
-  d[at] = uint8_t(v);
-  d[at + 1] = uint8_t(v >> 8);
-}
-void PutLe32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
-  PutLe16(d, at, v & 0xFFFF);
-  PutLe16(d, at + 2, v >> 16);
-}
-uint32_t GetLe32(const std::vector<uint8_t>& d, size_t at) {
-  return uint32_t(d[at]) | (uint32_t(d[at + 1]) << 8) | (uint32_t(d[at + 2]) << 16) |
-         (uint32_t(d[at + 3]) << 24);
-}
+using byte_order::GetLe32;
+using byte_order::SetLe16;
+using byte_order::SetLe32;
 
 // Loads path with our codec and with ImageMagick and compares every pixel.
 void ExpectSameAsImageMagick(const std::string& path, bool withAlpha, int expectBpp) {
@@ -59,8 +49,8 @@ void ExpectSameAsImageMagick(const std::string& path, bool withAlpha, int expect
   EXPECT_EQ(img.GetBpp(), expectBpp);
   EXPECT_EQ(img.GetNumFrames(), 1);
   RefImage ref;
-  ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
-  EXPECT_TRUE(codec_test::MatchesRef(img, ref, withAlpha));
+  ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
+  EXPECT_TRUE(testing_support::MatchesRef(img, ref, withAlpha));
   if (withAlpha) {
     EXPECT_TRUE(img.AlphaIsValid());
   }
@@ -73,18 +63,18 @@ std::vector<uint8_t> MakeBmp(int width, int height, int bpp, uint32_t compressio
   std::vector<uint8_t> d(54, 0);
   d[0] = 'B';
   d[1] = 'M';
-  PutLe32(d, 10, uint32_t(54 + table.size()));
-  PutLe32(d, 14, 40);
-  PutLe32(d, 18, uint32_t(width));
-  PutLe32(d, 22, uint32_t(height));
-  PutLe16(d, 26, 1);
-  PutLe16(d, 28, uint32_t(bpp));
-  PutLe32(d, 30, compression);
-  PutLe32(d, 34, uint32_t(pixels.size()));
-  PutLe32(d, 46, clrUsed);
+  SetLe32(&d[10], uint32_t(54 + table.size()));
+  SetLe32(&d[14], 40);
+  SetLe32(&d[18], uint32_t(width));
+  SetLe32(&d[22], uint32_t(height));
+  SetLe16(&d[26], 1);
+  SetLe16(&d[28], uint32_t(bpp));
+  SetLe32(&d[30], compression);
+  SetLe32(&d[34], uint32_t(pixels.size()));
+  SetLe32(&d[46], clrUsed);
   d.insert(d.end(), table.begin(), table.end());
   d.insert(d.end(), pixels.begin(), pixels.end());
-  PutLe32(d, 2, uint32_t(d.size()));
+  SetLe32(&d[2], uint32_t(d.size()));
   return d;
 }
 
@@ -144,7 +134,7 @@ TEST(BmpRead, ImageMagickFilesOfEveryDepth) {
     ASSERT_TRUE(img.Load(path)) << img.GetLastError();
     ASSERT_TRUE(img.AlphaIsValid()) << subtype;
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
     const bool four = subtype[4] == '4';
     for (size_t i = 0; i < ref.rgba.size(); ++i) {
       uint8_t& v = ref.rgba[i];
@@ -153,11 +143,11 @@ TEST(BmpRead, ImageMagickFilesOfEveryDepth) {
       else if (i % 4 == 3)
         v = v ? 255 : 0;
     }
-    EXPECT_TRUE(codec_test::MatchesRef(img, ref, true)) << subtype;
+    EXPECT_TRUE(testing_support::MatchesRef(img, ref, true)) << subtype;
   }
   // The headers are what the cases claim to cover.
   EXPECT_EQ(ReadFileBytes(dir / "b8rle.bmp")[30], 1);              // BI_RLE8
-  EXPECT_EQ(GetLe32(ReadFileBytes(dir / "os2_24.bmp"), 14), 12u);  // OS/2 core header
+  EXPECT_EQ(GetLe32(ReadFileBytes(dir / "os2_24.bmp").data() + 14), 12u);  // OS/2 core header
   EXPECT_EQ(ReadFileBytes(dir / "b16_565.bmp")[28], 16);
   EXPECT_EQ(ReadFileBytes(dir / "b32v3.bmp")[28], 32);
   EXPECT_EQ(ReadFileBytes(dir / "b32v3.bmp")[14], 40);
@@ -184,22 +174,22 @@ TEST(BmpRead, TopDownRows) {
     std::string up = dir / "up.bmp", down = dir / "down.bmp";
     ASSERT_EQ(Sh(Im() + " " + Quote(src) + " " + opt + " " + Quote("BMP3:" + up)), 0);
     std::vector<uint8_t> d = ReadFileBytes(up);
-    uint32_t off = GetLe32(d, 10);
-    int w = int(GetLe32(d, 18)), h = int(GetLe32(d, 22)), bpp = d[28];
+    uint32_t off = GetLe32(&d[10]);
+    int w = int(GetLe32(&d[18])), h = int(GetLe32(&d[22])), bpp = d[28];
     size_t row = DibRowBytes(w, bpp);
     ASSERT_GE(d.size(), off + row * h);
     std::vector<uint8_t> flipped(d);
     for (int y = 0; y < h; ++y)
       std::memcpy(flipped.data() + off + y * row, d.data() + off + (h - 1 - y) * row, row);
-    PutLe32(flipped, 22, uint32_t(-h));
+    SetLe32(&flipped[22], uint32_t(-h));
     WriteFileBytes(down, flipped.data(), flipped.size());
     CImage a, b;
     ASSERT_TRUE(a.Load(up)) << a.GetLastError();
     ASSERT_TRUE(b.Load(down)) << b.GetLastError();
-    EXPECT_TRUE(codec_test::SameBits(a, b)) << opt;
+    EXPECT_TRUE(testing_support::SameBits(a, b)) << opt;
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(down, ref));
-    EXPECT_TRUE(codec_test::MatchesRef(b, ref)) << opt;
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(down, ref));
+    EXPECT_TRUE(testing_support::MatchesRef(b, ref)) << opt;
   }
 }
 
@@ -222,7 +212,7 @@ TEST(BmpRead, Rle4AndRle8EscapesByHand) {
   std::vector<uint8_t> d = MakeBmp(w, h, 4, 2, SixteenColourTable(), rle4);
   // ImageMagick reads a little past the end-of-bitmap mark.
   d.insert(d.end(), 2, 0);
-  PutLe32(d, 2, uint32_t(d.size()));
+  SetLe32(&d[2], uint32_t(d.size()));
   std::string path = dir / "rle4.bmp";
   WriteFileBytes(path, d.data(), d.size());
   CImage img;
@@ -236,8 +226,8 @@ TEST(BmpRead, Rle4AndRle8EscapesByHand) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) EXPECT_EQ(img.GetPixelIndex(x, y), expect[y][x]) << x << "," << y;
   RefImage ref;
-  ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
-  EXPECT_TRUE(codec_test::MatchesRef(img, ref));
+  ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
+  EXPECT_TRUE(testing_support::MatchesRef(img, ref));
 
   std::vector<uint8_t> offEdge = {9, 0x77, 0, 0, 4, 0x12, 0, 5, 0xCD, 0xEF, 0x10, 0x00, 0, 1};
   d = MakeBmp(w, 2, 4, 2, SixteenColourTable(), offEdge);
@@ -286,9 +276,9 @@ TEST(BmpRead, ThirtyTwoBitsAlphaRuleAndBitFields) {
 
   // BI_BITFIELDS after a 40-byte header, 32 bits as R G B X from the low byte.
   std::vector<uint8_t> masks(12, 0);
-  PutLe32(masks, 0, 0x000000FF);
-  PutLe32(masks, 4, 0x0000FF00);
-  PutLe32(masks, 8, 0x00FF0000);
+  SetLe32(&masks[0], 0x000000FF);
+  SetLe32(&masks[4], 0x0000FF00);
+  SetLe32(&masks[8], 0x00FF0000);
   std::vector<uint8_t> bf = MakeBmp(1, 1, 32, 3, masks, {11, 22, 33, 0});
   ASSERT_TRUE(img.Decode(bf.data(), bf.size(), FORMAT_BMP)) << img.GetLastError();
   RGBQuad c = img.GetPixelColor(0, 0);
@@ -297,9 +287,9 @@ TEST(BmpRead, ThirtyTwoBitsAlphaRuleAndBitFields) {
   EXPECT_EQ(c.blue, 33);
 
   // 16 bits with 4-bit channels via bit fields: 0xF scales to 255, 0x8 to 136.
-  PutLe32(masks, 0, 0x0F00);
-  PutLe32(masks, 4, 0x00F0);
-  PutLe32(masks, 8, 0x000F);
+  SetLe32(&masks[0], 0x0F00);
+  SetLe32(&masks[4], 0x00F0);
+  SetLe32(&masks[8], 0x000F);
   bf = MakeBmp(1, 1, 16, 3, masks, {0x08, 0x0F, 0, 0});
   ASSERT_TRUE(img.Decode(bf.data(), bf.size(), FORMAT_BMP)) << img.GetLastError();
   c = img.GetPixelColor(0, 0);
@@ -330,19 +320,19 @@ TEST(BmpWrite, EveryDepthReadBackByUsAndImageMagick) {
   TempDir dir;
   for (int bpp : {1, 4, 8, 24}) {
     SCOPED_TRACE(bpp);
-    CImage img = codec_test::MakePatternImage(45, 31, bpp);
+    CImage img = testing_support::MakePatternImage(45, 31, bpp);
     img.SetXDPI(300);
     img.SetYDPI(200);
     std::string path = dir / ("w" + std::to_string(bpp) + ".bmp");
     ASSERT_TRUE(img.Save(path, FORMAT_BMP)) << img.GetLastError();
     CImage back;
     ASSERT_TRUE(back.Load(path)) << back.GetLastError();
-    EXPECT_TRUE(codec_test::SameBits(img, back));
+    EXPECT_TRUE(testing_support::SameBits(img, back));
     EXPECT_EQ(back.GetXDPI(), 300);
     EXPECT_EQ(back.GetYDPI(), 200);
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
-    EXPECT_TRUE(codec_test::MatchesRef(img, ref));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
+    EXPECT_TRUE(testing_support::MatchesRef(img, ref));
     std::string info = RunOutput(std::string(ImIdentify()) + " -format '%m %w %h %z %r' " +
                                  Quote(path));
     EXPECT_EQ(info.substr(0, 3), "BMP") << info;
@@ -356,7 +346,7 @@ TEST(BmpWrite, EveryDepthReadBackByUsAndImageMagick) {
 }
 
 TEST(BmpWrite, AlphaIsDroppedAndColoursKept) {
-  CImage img = codec_test::MakePatternImage(9, 4, 24);
+  CImage img = testing_support::MakePatternImage(9, 4, 24);
   ASSERT_TRUE(img.AlphaCreate());
   *img.AlphaGetPointer(3, 2) = 0;
   std::vector<uint8_t> data;
@@ -365,13 +355,13 @@ TEST(BmpWrite, AlphaIsDroppedAndColoursKept) {
   CImage back;
   ASSERT_TRUE(back.Decode(data.data(), data.size(), FORMAT_BMP)) << back.GetLastError();
   EXPECT_FALSE(back.AlphaIsValid());
-  EXPECT_TRUE(codec_test::SameColours(img, back, false));
+  EXPECT_TRUE(testing_support::SameColours(img, back, false));
 }
 
 // Damaged and lying files fail with a reason (or, where the lie is harmless,
 // load); nothing reads outside the buffer (checked under the sanitizers).
 TEST(BmpHostile, TruncatedLyingAndGiantFiles) {
-  CImage good = codec_test::MakePatternImage(13, 7, 8);
+  CImage good = testing_support::MakePatternImage(13, 7, 8);
   std::vector<uint8_t> d;
   ASSERT_TRUE(good.Encode(d, FORMAT_BMP));
   CImage img;
@@ -391,7 +381,7 @@ TEST(BmpHostile, TruncatedLyingAndGiantFiles) {
   }
   auto with = [&](size_t at, uint32_t v) {
     std::vector<uint8_t> t(d);
-    PutLe32(t, at, v);
+    SetLe32(&t[at], v);
     return t;
   };
   struct Lie {
@@ -421,7 +411,7 @@ TEST(BmpHostile, TruncatedLyingAndGiantFiles) {
   }
   // A colour table that runs past the end of the file.
   std::vector<uint8_t> table = MakeBmp(2, 2, 8, 0, {}, {});
-  PutLe32(table, 46, 200);
+  SetLe32(&table[46], 200);
   EXPECT_FALSE(img.Decode(table.data(), table.size(), FORMAT_BMP));
   EXPECT_NE(img.GetLastError().find("colour table"), std::string::npos) << img.GetLastError();
   // Large but within the limits: refused because the data is not there,
@@ -432,7 +422,7 @@ TEST(BmpHostile, TruncatedLyingAndGiantFiles) {
   std::vector<uint8_t> rle = MakeBmp(4, 4, 8, 1, std::vector<uint8_t>(1024, 0), {4, 1, 0, 0, 4, 2});
   EXPECT_FALSE(img.Decode(rle.data(), rle.size(), FORMAT_BMP));
   std::vector<uint8_t> rleDown = MakeBmp(4, 4, 8, 1, std::vector<uint8_t>(1024, 0), {0, 1});
-  PutLe32(rleDown, 22, uint32_t(-4));
+  SetLe32(&rleDown[22], uint32_t(-4));
   EXPECT_FALSE(img.Decode(rleDown.data(), rleDown.size(), FORMAT_BMP));
   // An absolute run that claims more bytes than are left.
   std::vector<uint8_t> rleCut = MakeBmp(4, 4, 8, 1, std::vector<uint8_t>(1024, 0), {0, 200, 1});

@@ -12,38 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "codec_test_util.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/image.h"
 #include "test_support.h"
 
 using namespace testing_support;
-using codec_test::RefImage;
 
 namespace {
 
 std::string Im() { return ImConvert(); }
 int Sh(const std::string& command) { return testing_support::Run(command); }
-
-// Pixel comparison with a reference where a pixel transparent in both may
-// have any colour.
-::testing::AssertionResult SameVisible(const CImage& img, const RefImage& ref) {
-  if (img.GetWidth() != ref.width || img.GetHeight() != ref.height)
-    return ::testing::AssertionFailure() << "size " << img.GetWidth() << "x" << img.GetHeight()
-                                         << " vs " << ref.width << "x" << ref.height;
-  for (int y = 0; y < ref.height; ++y)
-    for (int x = 0; x < ref.width; ++x) {
-      RGBQuad c = img.GetPixelColor(x, img.GetHeight() - 1 - y, true);
-      const uint8_t* r = ref.At(x, y);
-      if (c.reserved == 0 && r[3] == 0) continue;
-      if (c.red != r[0] || c.green != r[1] || c.blue != r[2] || c.reserved != r[3])
-        return ::testing::AssertionFailure()
-               << "pixel (" << x << "," << y << " from top): ours rgba(" << int(c.red) << ","
-               << int(c.green) << "," << int(c.blue) << "," << int(c.reserved) << ") reference ("
-               << int(r[0]) << "," << int(r[1]) << "," << int(r[2]) << "," << int(r[3]) << ")";
-    }
-  return ::testing::AssertionSuccess();
-}
 
 // ---- files built with giflib's encoder ----------------------------------
 
@@ -277,7 +255,7 @@ TEST(GifRead, AnimationFramesMatchImageMagickCoalesce) {
     EXPECT_EQ(img.GetType(), FORMAT_GIF);
     EXPECT_EQ(img.GetCodecOption(FORMAT_GIF), 0u);
     RefImage ref;
-    ASSERT_TRUE(codec_test::ParsePam(ReadFileBytes(dir / ("frame" + std::to_string(i) + ".pam")),
+    ASSERT_TRUE(testing_support::ParsePam(ReadFileBytes(dir / ("frame" + std::to_string(i) + ".pam")),
                                      ref));
     EXPECT_TRUE(SameVisible(img, ref));
     (img.GetBpp() == 8 ? sawPalette : sawTrueColour) = true;
@@ -310,7 +288,7 @@ TEST(GifRead, InterlacedFileAndSingleFramePalette) {
   EXPECT_EQ(img.GetBpp(), 8);
   EXPECT_EQ(img.GetNumFrames(), 1);
   RefImage ref;
-  ASSERT_TRUE(codec_test::LoadWithImageMagick(gif, ref));
+  ASSERT_TRUE(testing_support::LoadWithImageMagick(gif, ref));
   EXPECT_TRUE(SameVisible(img, ref));
 
   // An interlaced frame from giflib with every row distinct and few rows
@@ -412,11 +390,11 @@ TEST(GifWrite, ThreeModesEveryDepth) {
 
       CImage back;
       ASSERT_TRUE(back.Load(path)) << back.GetLastError();
-      EXPECT_TRUE(codec_test::SameColours(img, back));
+      EXPECT_TRUE(testing_support::SameColours(img, back));
 
       RefImage ref;
-      ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
-      EXPECT_TRUE(codec_test::MatchesRef(img, ref));
+      ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
+      EXPECT_TRUE(testing_support::MatchesRef(img, ref));
       std::string info = RunOutput(std::string(ImIdentify()) + " -format '%m %w %h %r' " +
                                    Quote(path));
       EXPECT_EQ(info.substr(0, 11), "GIF 301 97 ") << info;
@@ -466,8 +444,8 @@ TEST(GifWrite, ThreeModesEveryDepth) {
     std::string path = dir / ("solid" + std::to_string(mode) + ".gif");
     ASSERT_TRUE(solid.Save(path, FORMAT_GIF)) << solid.GetLastError();
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
-    EXPECT_TRUE(codec_test::MatchesRef(solid, ref));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
+    EXPECT_TRUE(testing_support::MatchesRef(solid, ref));
     StreamReport rep = DecodeFirstStream(ReadFileBytes(path));
     ASSERT_TRUE(rep.ok) << rep.error;
     EXPECT_EQ(rep.pixels.size(), size_t(1200) * 300);
@@ -488,9 +466,9 @@ TEST(GifWrite, TransparencyAndTrueColourInput) {
     CImage back;
     ASSERT_TRUE(back.Load(path)) << back.GetLastError();
     EXPECT_EQ(back.GetTransIndex(), 3);
-    EXPECT_TRUE(codec_test::SameColours(pal, back, true));
+    EXPECT_TRUE(testing_support::SameColours(pal, back, true));
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
     EXPECT_TRUE(SameVisible(pal, ref));
   }
 
@@ -538,7 +516,7 @@ TEST(GifWrite, TransparencyAndTrueColourInput) {
 
   // A 24-bit picture with an alpha plane: reduced to 8 bits, alpha below
   // 128 transparent.
-  CImage rgb = codec_test::MakePatternImage(40, 20, 24);
+  CImage rgb = testing_support::MakePatternImage(40, 20, 24);
   ASSERT_TRUE(rgb.AlphaCreate());
   for (int x = 0; x < 40; ++x) *rgb.AlphaGetPointer(x, 0) = 0;
   std::string path = dir / "rgb.gif";
@@ -549,9 +527,9 @@ TEST(GifWrite, TransparencyAndTrueColourInput) {
   EXPECT_GE(back.GetTransIndex(), 0);
   EXPECT_EQ(back.GetPixelColor(5, 0).reserved, 0);
   EXPECT_EQ(back.GetPixelColor(5, 1).reserved, 255);
-  EXPECT_GT(codec_test::Psnr(rgb, back), 20.0);
+  EXPECT_GT(testing_support::Psnr(rgb, back), 20.0);
   RefImage ref;
-  ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
+  ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
   EXPECT_TRUE(SameVisible(back, ref));
 }
 
@@ -577,9 +555,9 @@ TEST(GifWrite, ComposedFrameSavedAgainIsExact) {
   for (uint32_t mode : {0u, 2u}) {
     frame.SetCodecOption(mode, FORMAT_GIF);
     CImage again;
-    ASSERT_TRUE(codec_test::RoundTrip(frame, FORMAT_GIF, again));
+    ASSERT_TRUE(testing_support::RoundTrip(frame, FORMAT_GIF, again));
     EXPECT_EQ(again.GetBpp(), 8);
-    EXPECT_TRUE(codec_test::SameColours(frame, again, true));
+    EXPECT_TRUE(testing_support::SameColours(frame, again, true));
   }
 }
 

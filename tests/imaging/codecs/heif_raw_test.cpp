@@ -5,30 +5,14 @@
 #include <cmath>
 
 #include "camera_files.h"
-#include "helpers.h"
+#include "test_support.h"
 #include "imaging/codecs/raw.h"
 #include "imaging/metadata.h"
 #include "imaging/metadata_ext.h"
 
-namespace codecs_more {
-namespace {
+using namespace testing_support;
 
-// Peak signal-to-noise ratio of the image against the reference, in dB.
-double Psnr(const CImage& image, const RefImage& ref) {
-  if (image.GetWidth() != ref.width || image.GetHeight() != ref.height) return 0;
-  double sum = 0;
-  for (int y = 0; y < ref.height; ++y)
-    for (int x = 0; x < ref.width; ++x) {
-      const RGBQuad c = image.GetPixelColor(x, ref.height - 1 - y, false);
-      const int ours[3] = {c.red, c.green, c.blue};
-      for (int k = 0; k < 3; ++k) {
-        const double d = ours[k] - ref.at(x, y, ref.channels == 3 ? k : 0);
-        sum += d * d;
-      }
-    }
-  const double mse = sum / (3.0 * ref.width * ref.height);
-  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
-}
+namespace {
 
 // A well-formed RGB display profile without tags (header and an empty tag
 // table), enough for libpng and exiftool to accept it.
@@ -48,11 +32,6 @@ std::vector<uint8_t> MinimalIccProfile() {
   put32(72, 0x00010000);
   put32(76, 0x0000D32D);
   return p;
-}
-
-// The colour of the pixel at (x, y) counted from the top.
-RGBQuad TopPixel(const CImage& image, int x, int y) {
-  return image.GetPixelColor(x, image.GetHeight() - 1 - y, false);
 }
 
 struct ToolCase {
@@ -95,7 +74,7 @@ TEST(HeifAvif, ToolFilesDecodeLikeTheToolsDecodeThem) {
     // heif-convert writes 16-bit PNGs for deep pictures; ImageMagick
     // rounds them to 8 bits as we do.
     RefImage ref = ImRgb(png);
-    EXPECT_GE(Psnr(image, ref), 45.0);
+    EXPECT_GE(PsnrToRef(image, ref), 45.0);
     EXPECT_TRUE(SamePixels(image, ref, 2));
     EXPECT_EQ(image.AlphaIsValid(), c.alpha);
     if (c.alpha) {
@@ -120,8 +99,8 @@ TEST(HeifAvif, RotatedHeicComesOutUprightOnceAndItsTagReadsOne) {
   ASSERT_TRUE(image.Load(file)) << image.GetLastError();
   ASSERT_EQ(image.GetWidth(), 32);
   ASSERT_EQ(image.GetHeight(), 64);
-  EXPECT_GT(TopPixel(image, 16, 4).red, 150);
-  EXPECT_GT(TopPixel(image, 16, 60).blue, 150);
+  EXPECT_GT(TopLeftPixel(image, 16, 4).red, 150);
+  EXPECT_GT(TopLeftPixel(image, 16, 60).blue, 150);
   // The decoder carries the EXIF block from its TIFF header on.
   const auto& exif = image.GetExifBlock();
   ASSERT_GE(exif.size(), 8u);
@@ -171,7 +150,7 @@ TEST(HeifAvif, OurFilesReadBackByTheirToolsWithTheirMetadata) {
     ASSERT_TRUE(picture.Save(file, c.format)) << picture.GetLastError();
     const std::string png = file + ".png";
     ASSERT_TRUE(Tool("heif-convert " + Quote(file) + " " + Quote(png) + " >/dev/null"));
-    EXPECT_GE(Psnr(picture, ImRgb(png)), c.option ? 38.0 : 29.0);
+    EXPECT_GE(PsnrToRef(picture, ImRgb(png)), c.option ? 38.0 : 29.0);
     const std::string info = RunOutput("heif-info " + Quote(file) + " 2>&1");
     EXPECT_NE(info.find(c.format == FORMAT_AVIF ? "image/avif" : "image/heic"), std::string::npos)
         << info;
@@ -199,8 +178,8 @@ TEST(CameraRaw, DngDevelopsLikeDcrawEmuAndPreviewIsTurned) {
   ASSERT_EQ(ref.width, 48);  // the camera's orientation turns it
   EXPECT_TRUE(SamePixels(image, ref, 0));
   // The reddish half ends up on top.
-  EXPECT_GT(TopPixel(image, 24, 2).red, TopPixel(image, 24, 2).blue);
-  EXPECT_LT(TopPixel(image, 24, 60).red, TopPixel(image, 24, 60).blue);
+  EXPECT_GT(TopLeftPixel(image, 24, 2).red, TopLeftPixel(image, 24, 2).blue);
+  EXPECT_LT(TopLeftPixel(image, 24, 60).red, TopLeftPixel(image, 24, 60).blue);
 
   // The embedded preview, turned the same way; the full size is reported.
   const auto bytes = ReadFileBytes(file);
@@ -213,13 +192,13 @@ TEST(CameraRaw, DngDevelopsLikeDcrawEmuAndPreviewIsTurned) {
   EXPECT_EQ(h, 64);
   ASSERT_EQ(preview.GetWidth(), 24);
   ASSERT_EQ(preview.GetHeight(), 32);
-  EXPECT_EQ(TopPixel(preview, 12, 2).red, 220);
-  EXPECT_EQ(TopPixel(preview, 12, 30).blue, 220);
+  EXPECT_EQ(TopLeftPixel(preview, 12, 2).red, 220);
+  EXPECT_EQ(TopLeftPixel(preview, 12, 30).blue, 220);
   // Asked for more than the preview holds: developed at half size.
   ASSERT_TRUE(DecodeRawPreview(preview, bytes.data(), bytes.size(), 200, 200));
   EXPECT_EQ(preview.GetWidth(), 24);
   EXPECT_EQ(preview.GetHeight(), 32);
-  EXPECT_GT(TopPixel(preview, 12, 2).red, TopPixel(preview, 12, 2).blue);
+  EXPECT_GT(TopLeftPixel(preview, 12, 2).red, TopLeftPixel(preview, 12, 2).blue);
 
   // A plain TIFF is still the TIFF codec's; raw files are read only.
   CImage tiff;
@@ -270,4 +249,3 @@ TEST(HeifAvifRaw, DamagedAndOversizedFilesFailWithAReason) {
 }
 
 }  // namespace
-}  // namespace codecs_more

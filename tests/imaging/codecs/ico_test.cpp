@@ -7,49 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "codec_test_util.h"
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/image.h"
 #include "test_support.h"
 
 using namespace testing_support;
-using codec_test::RefImage;
 
 namespace {
 
 std::string Im() { return ImConvert(); }
 int Sh(const std::string& command) { return testing_support::Run(command); }
 
-void Le16(std::vector<uint8_t>& d, uint32_t v) {
-  d.push_back(uint8_t(v));
-  d.push_back(uint8_t(v >> 8));
-}
-void Le32(std::vector<uint8_t>& d, uint32_t v) {
-  Le16(d, v & 0xFFFF);
-  Le16(d, v >> 16);
-}
-
-// Colour and alpha compared (up to tolerance); a pixel transparent in both
-// may differ in colour.
-::testing::AssertionResult SameVisible(const CImage& img, const RefImage& ref,
-                                       int tolerance = 0) {
-  if (img.GetWidth() != ref.width || img.GetHeight() != ref.height)
-    return ::testing::AssertionFailure() << "size " << img.GetWidth() << "x" << img.GetHeight()
-                                         << " vs " << ref.width << "x" << ref.height;
-  for (int y = 0; y < ref.height; ++y)
-    for (int x = 0; x < ref.width; ++x) {
-      RGBQuad c = img.GetPixelColor(x, img.GetHeight() - 1 - y, true);
-      const uint8_t* r = ref.At(x, y);
-      if (c.reserved <= tolerance && r[3] <= tolerance) continue;
-      if (std::abs(c.red - r[0]) > tolerance || std::abs(c.green - r[1]) > tolerance ||
-          std::abs(c.blue - r[2]) > tolerance || std::abs(c.reserved - r[3]) > tolerance)
-        return ::testing::AssertionFailure()
-               << "pixel (" << x << "," << y << " from top): ours rgba(" << int(c.red) << ","
-               << int(c.green) << "," << int(c.blue) << "," << int(c.reserved) << ") reference ("
-               << int(r[0]) << "," << int(r[1]) << "," << int(r[2]) << "," << int(r[3]) << ")";
-    }
-  return ::testing::AssertionSuccess();
-}
+using byte_order::PutLe16;
+using byte_order::PutLe32;
 
 // A palette icon bitmap: header with doubled height, 2^bpp colours, index
 // rows and mask rows (both given top row first, stored bottom-up).
@@ -58,17 +29,17 @@ std::vector<uint8_t> PaletteDib(int w, int h, int bpp, const std::vector<RGBQuad
                                 const std::vector<bool>& transparent) {
   std::vector<uint8_t> d;
   const size_t xorRow = DibRowBytes(w, bpp), andRow = DibRowBytes(w, 1);
-  Le32(d, 40);
-  Le32(d, uint32_t(w));
-  Le32(d, uint32_t(2 * h));
-  Le16(d, 1);
-  Le16(d, uint32_t(bpp));
-  Le32(d, 0);
-  Le32(d, uint32_t((xorRow + andRow) * h));
-  Le32(d, 0);
-  Le32(d, 0);
-  Le32(d, 0);
-  Le32(d, 0);
+  PutLe32(d, 40);
+  PutLe32(d, uint32_t(w));
+  PutLe32(d, uint32_t(2 * h));
+  PutLe16(d, 1);
+  PutLe16(d, uint32_t(bpp));
+  PutLe32(d, 0);
+  PutLe32(d, uint32_t((xorRow + andRow) * h));
+  PutLe32(d, 0);
+  PutLe32(d, 0);
+  PutLe32(d, 0);
+  PutLe32(d, 0);
   for (int i = 0; i < (1 << bpp); ++i) {
     RGBQuad c = i < int(palette.size()) ? palette[i] : RGBQuad{};
     d.insert(d.end(), {c.blue, c.green, c.red, 0});
@@ -99,16 +70,16 @@ struct DirEntry {
 
 std::vector<uint8_t> IconFile(uint16_t type, const std::vector<DirEntry>& entries) {
   std::vector<uint8_t> d;
-  Le16(d, 0);
-  Le16(d, type);
-  Le16(d, uint32_t(entries.size()));
+  PutLe16(d, 0);
+  PutLe16(d, type);
+  PutLe16(d, uint32_t(entries.size()));
   uint32_t offset = uint32_t(6 + 16 * entries.size());
   for (const DirEntry& e : entries) {
     d.insert(d.end(), {e.w, e.h, 0, 0});
-    Le16(d, e.planesOrHotX);
-    Le16(d, e.bitsOrHotY);
-    Le32(d, uint32_t(e.data.size()));
-    Le32(d, offset);
+    PutLe16(d, e.planesOrHotX);
+    PutLe16(d, e.bitsOrHotY);
+    PutLe32(d, uint32_t(e.data.size()));
+    PutLe32(d, offset);
     offset += uint32_t(e.data.size());
   }
   for (const DirEntry& e : entries) d.insert(d.end(), e.data.begin(), e.data.end());
@@ -139,7 +110,7 @@ TEST(IcoRead, MultiSizeIconFromImageMagick) {
     EXPECT_EQ(img.GetWidth(), sizes[i]);
     EXPECT_TRUE(img.AlphaIsValid());
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(ico, ref, i));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(ico, ref, i));
     // The PNG entry holds 16-bit samples; how they are cut to 8 bits is the
     // PNG codec's affair.
     EXPECT_TRUE(SameVisible(img, ref, i == 3 ? 1 : 0));
@@ -190,7 +161,7 @@ TEST(IcoRead, HandMadeCursorWithPaletteEntriesAndMasks) {
         EXPECT_EQ(img.GetPixelColor(x, h - 1 - y).reserved, mask[i] ? 0 : 255);
       }
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick("cur:" + path, ref, frame));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick("cur:" + path, ref, frame));
     EXPECT_TRUE(SameVisible(img, ref));
   }
 }
@@ -199,12 +170,12 @@ TEST(IcoRead, HandMadeCursorWithPaletteEntriesAndMasks) {
 // alpha set, the mask is ignored.
 TEST(IcoRead, ThirtyTwoBitAlphaOrMask) {
   std::vector<uint8_t> dib;
-  Le32(dib, 40);
-  Le32(dib, 2);
-  Le32(dib, 4);
-  Le16(dib, 1);
-  Le16(dib, 32);
-  for (int i = 0; i < 6; ++i) Le32(dib, 0);
+  PutLe32(dib, 40);
+  PutLe32(dib, 2);
+  PutLe32(dib, 4);
+  PutLe16(dib, 1);
+  PutLe16(dib, 32);
+  for (int i = 0; i < 6; ++i) PutLe32(dib, 0);
   // Two rows of two BGRA pixels (bottom row first), then the mask rows.
   dib.insert(dib.end(), {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0, 1, 2, 3, 0});
   dib.insert(dib.end(), {0x40, 0, 0, 0, 0x80, 0, 0, 0});  // bottom row x 1, top row x 0
@@ -237,7 +208,7 @@ TEST(IcoWrite, OneImageIconsReadBackByUsAndImageMagick) {
                {48, 48, 24, false, false}, {33, 17, 24, true, false}, {256, 256, 24, true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + "x" + std::to_string(c.bpp));
-    CImage img = codec_test::MakePatternImage(c.w, c.h, c.bpp);
+    CImage img = testing_support::MakePatternImage(c.w, c.h, c.bpp);
     if (c.alpha) {
       ASSERT_TRUE(img.AlphaCreate());
       for (int y = 0; y < c.h; ++y)
@@ -265,20 +236,20 @@ TEST(IcoWrite, OneImageIconsReadBackByUsAndImageMagick) {
         ASSERT_EQ(b.reserved, expectAlpha) << x << "," << y;
       }
     RefImage ref;
-    ASSERT_TRUE(codec_test::LoadWithImageMagick(path, ref));
+    ASSERT_TRUE(testing_support::LoadWithImageMagick(path, ref));
     EXPECT_TRUE(SameVisible(back, ref));
     std::string info =
         RunOutput(std::string(ImIdentify()) + " -format '%m %w %h' " + Quote(path));
     EXPECT_EQ(info, "ICO " + std::to_string(c.w) + " " + std::to_string(c.h));
   }
-  CImage big = codec_test::MakePatternImage(257, 10, 24);
+  CImage big = testing_support::MakePatternImage(257, 10, 24);
   std::vector<uint8_t> out;
   EXPECT_FALSE(big.Encode(out, FORMAT_ICO));
   EXPECT_NE(big.GetLastError().find("256"), std::string::npos) << big.GetLastError();
 }
 
 TEST(IcoHostile, DamagedDirectoriesAndEntries) {
-  CImage src = codec_test::MakePatternImage(16, 16, 8);
+  CImage src = testing_support::MakePatternImage(16, 16, 8);
   std::vector<uint8_t> good;
   ASSERT_TRUE(src.Encode(good, FORMAT_ICO));
   CImage img;
@@ -289,10 +260,8 @@ TEST(IcoHostile, DamagedDirectoriesAndEntries) {
     EXPECT_FALSE(img.Decode(t.data(), t.size(), FORMAT_ICO)) << cut;
     EXPECT_FALSE(img.GetLastError().empty());
   }
-  auto patched = [&](size_t at, std::vector<uint8_t> bytes) {
-    std::vector<uint8_t> t(good);
-    for (size_t i = 0; i < bytes.size(); ++i) t[at + i] = bytes[i];
-    return t;
+  auto patched = [&](size_t at, std::initializer_list<uint8_t> bytes) {
+    return Patched(good, at, bytes);
   };
   struct Lie {
     const char* what;

@@ -1,9 +1,10 @@
 // JBIG: files made by pbmtojbg with several coding options, compared with
 // jbgtopbm; writing; damaged files.
-#include "helpers.h"
+#include "test_support.h"
 #include "imaging/output_format.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 TEST(Jbig, ReadsPbmtojbgOutputLikeJbgtopbm) {
@@ -100,10 +101,7 @@ TEST(Jbig, DamagedFilesFailCleanly) {
   std::vector<uint8_t> good = ReadFileBytes(jbg);
   ASSERT_GT(good.size(), 24u);
   auto patched = [&](size_t at, std::initializer_list<uint8_t> bytes) {
-    std::vector<uint8_t> b = good;
-    size_t i = at;
-    for (uint8_t v : bytes) b[i++] = v;
-    return b;
+    return Patched(good, at, bytes);
   };
   const struct {
     const char* name;
@@ -127,4 +125,3 @@ TEST(Jbig, DamagedFilesFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

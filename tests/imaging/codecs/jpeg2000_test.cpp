@@ -1,9 +1,10 @@
 // JPEG 2000: JP2 files and code streams made by opj_compress at several
 // component counts and precisions, compared with opj_decompress; writing
 // both kinds; damaged files.
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 std::string Opj(const std::string& args) { return args + " > /dev/null 2>&1"; }
@@ -215,4 +216,3 @@ TEST(Jpeg2000, DamagedFilesFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

@@ -12,13 +12,11 @@
 
 #include <jpeglib.h>
 
-#include "codec_test_util.h"
 #include "imaging/codecs/jpeg.h"
 #include "test_support.h"
 
 using namespace testing_support;
 namespace ts = testing_support;
-using namespace codec_test;
 
 namespace {
 
@@ -49,12 +47,6 @@ std::vector<uint8_t> MakeIccProfile(size_t size) {
   std::memcpy(&p[36], "acsp", 4);
   for (size_t i = 132; i < size; ++i) p[i] = uint8_t(i * 31 + 7);
   return p;
-}
-
-CImage LoadOk(const std::string& path) {
-  CImage img;
-  EXPECT_TRUE(img.Load(path)) << img.GetLastError();
-  return img;
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 // rendered and checked at known pixels; damaged files; saving is refused.
 #include <cstring>
 
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 // Colour at (x, y) counted from the top.
@@ -200,10 +201,7 @@ TEST(Wmf, CannotBeWritten) {
 TEST(Wmf, DamagedFilesFailCleanly) {
   std::vector<uint8_t> good = Shapes().Build(true, 200, 100);
   auto patched = [&](size_t at, std::initializer_list<uint8_t> bytes) {
-    std::vector<uint8_t> b = good;
-    size_t i = at;
-    for (uint8_t v : bytes) b[i++] = v;
-    return b;
+    return Patched(good, at, bytes);
   };
   const struct {
     const char* name;
@@ -544,4 +542,3 @@ TEST(Emf, TopDownBitmapsBitBltAndCannotBeWritten) {
 }
 
 }  // namespace
-}  // namespace codecs_more

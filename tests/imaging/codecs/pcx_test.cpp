@@ -1,8 +1,9 @@
 // PCX: files made by netpbm and ImageMagick in every plane layout, writing,
 // hostile headers.
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 TEST(Pcx, ReadsEveryPlaneLayoutLikePcxtoppm) {
@@ -182,4 +183,3 @@ TEST(Pcx, HostileHeadersFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

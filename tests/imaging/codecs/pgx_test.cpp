@@ -1,8 +1,9 @@
 // PGX: files of OpenJPEG at several depths, signed and little-endian
 // samples, writing, hostile headers.
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 // opj_compress makes a code stream from a PGM; opj_decompress writes it
@@ -113,4 +114,3 @@ TEST(Pgx, HostileHeadersFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

@@ -11,12 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "codec_test_util.h"
 #include "imaging/codecs/png_internal.h"
 #include "test_support.h"
 
 using namespace testing_support;
-using namespace codec_test;
 namespace ts = testing_support;
 
 namespace {
@@ -30,10 +28,6 @@ std::string MakeSourcePam(const TempDir& dir, int w = 53, int h = 37) {
   std::string pam = dir / "src.pam";
   EXPECT_TRUE(WritePnm(img, pam, true));
   return pam;
-}
-
-std::string Convert(const std::string& args) {
-  return std::string(ImConvert()) + " " + args;
 }
 
 std::string IdentifyVerbose(const std::string& path) {
@@ -131,16 +125,16 @@ TEST(PngDecode, EveryColourTypeAndDepth) {
   std::string pam = MakeSourcePam(dir);
   // A 16-bit grey ramp exercises the 16 -> 8 rounding.
   std::string ramp = dir / "ramp16.png";
-  ASSERT_EQ(ts::Run(Convert("-size 61x40 gradient:black-white -depth 16 " + Quote(ramp))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand("-size 61x40 gradient:black-white -depth 16 " + Quote(ramp))), 0);
   // Few-colour pictures for pnmtopng, which picks the smallest palette depth.
   for (int n : {2, 4, 16, 200}) {
     std::string ppm = dir / ("c" + std::to_string(n) + ".ppm");
-    ASSERT_EQ(ts::Run(Convert(Quote(pam) + " -alpha off +dither -colors " + std::to_string(n) +
+    ASSERT_EQ(ts::Run(ConvertCommand(Quote(pam) + " -alpha off +dither -colors " + std::to_string(n) +
                               " " + Quote("ppm:" + ppm))),
               0);
   }
   auto im = [&](const std::string& src, const std::string& args) {
-    return Convert(Quote(src) + " " + args + " png:");
+    return ConvertCommand(Quote(src) + " " + args + " png:");
   };
   auto netpbm = [&](const std::string& src, const std::string& args) {
     return "pnmtopng " + args + " " + Quote(src) + " 2>/dev/null >";
@@ -200,8 +194,8 @@ TEST(PngDecode, TransparencyChunks) {
   std::string pam = MakeSourcePam(dir);
   // Palette with graded alpha: pnmtopng writes tRNS for colour/alpha pairs.
   std::string c40 = dir / "c40.ppm", mask = dir / "mask.pgm", palA = dir / "pala.png";
-  ASSERT_EQ(ts::Run(Convert(Quote(pam) + " -alpha off +dither -colors 40 " + Quote("ppm:" + c40))), 0);
-  ASSERT_EQ(ts::Run(Convert("-size 53x37 xc:white -fill gray50 -draw 'rectangle 0,0 20,36' -fill black -draw 'rectangle 30,0 40,36' " + Quote("pgm:" + mask))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(pam) + " -alpha off +dither -colors 40 " + Quote("ppm:" + c40))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand("-size 53x37 xc:white -fill gray50 -draw 'rectangle 0,0 20,36' -fill black -draw 'rectangle 30,0 40,36' " + Quote("pgm:" + mask))), 0);
   ASSERT_EQ(ts::Run("pnmtopng -alpha=" + Quote(mask) + " " + Quote(c40) + " > " + Quote(palA) + " 2>/dev/null"), 0);
   ASSERT_NE(IdentifyVerbose(palA).find("png:IHDR.color_type: 3"), std::string::npos);
   CImage a;
@@ -237,7 +231,7 @@ TEST(PngDecode, TransparencyChunks) {
   // Grey with a transparent grey level.
   std::string pgm = dir / "src.pgm";
   ASSERT_TRUE(WritePnm(MakePatternImage(300, 20, 24), dir / "grey24.ppm"));
-  ASSERT_EQ(ts::Run(Convert(Quote(dir / "grey24.ppm") + " -colorspace Gray " + Quote("pgm:" + pgm))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(dir / "grey24.ppm") + " -colorspace Gray " + Quote("pgm:" + pgm))), 0);
   RefImage greyRef;
   ASSERT_TRUE(LoadWithImageMagick(pgm, greyRef));
   int level = greyRef.At(0, 0)[0];
@@ -272,7 +266,7 @@ TEST(PngDecode, TransparencyChunks) {
 TEST(PngDecode, ResolutionAndProfile) {
   TempDir dir;
   std::string png = dir / "a.png";
-  ASSERT_EQ(ts::Run(Convert("-size 20x10 gradient:red-blue -units PixelsPerInch -density 300x72 " + Quote(png))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand("-size 20x10 gradient:red-blue -units PixelsPerInch -density 300x72 " + Quote(png))), 0);
   std::vector<uint8_t> icc = MakeIccProfile(5000, "RGB ");
   std::string iccPath = dir / "p.icc";
   WriteFileBytes(iccPath, icc.data(), icc.size());

@@ -1,8 +1,9 @@
 // PBM, PGM and PPM: files made by netpbm and ImageMagick, several images in
 // one file, writing and hostile headers.
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 struct PnmCase {
@@ -168,4 +169,3 @@ TEST(Pnm, HostileHeadersFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

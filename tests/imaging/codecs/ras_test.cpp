@@ -1,13 +1,13 @@
 // Sun raster: files of netpbm and ImageMagick in every depth and type,
 // writing, hostile headers.
-#include "helpers.h"
+#include "imaging/byte_order.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
-uint32_t Be32At(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
-}
+using byte_order::GetBe32;
 
 TEST(Ras, ReadsFilesOfNetpbmAndImageMagick) {
   TempDir dir;
@@ -39,8 +39,8 @@ TEST(Ras, ReadsFilesOfNetpbmAndImageMagick) {
     ASSERT_TRUE(Tool("(" + c.command + ") > " + Quote(file) + " 2>/dev/null"));
     std::vector<uint8_t> bytes = ReadFileBytes(file);
     ASSERT_GE(bytes.size(), 32u);
-    EXPECT_EQ(Be32At(bytes, 12), c.depth);
-    EXPECT_EQ(Be32At(bytes, 20), c.type);
+    EXPECT_EQ(GetBe32(&bytes[12]), c.depth);
+    EXPECT_EQ(GetBe32(&bytes[20]), c.type);
     CImage image;
     ASSERT_TRUE(image.Load(file)) << image.GetLastError();
     EXPECT_EQ(image.GetType(), FORMAT_RAS);
@@ -87,8 +87,8 @@ TEST(Ras, WritesEightAndTwentyFourBits) {
     std::string file = dir / (std::string(c.name) + ".ras");
     ASSERT_TRUE(image.Save(file, FORMAT_RAS)) << image.GetLastError();
     std::vector<uint8_t> bytes = ReadFileBytes(file);
-    EXPECT_EQ(Be32At(bytes, 12), c.depth);
-    EXPECT_EQ(Be32At(bytes, 20), c.option ? 2u : 1u);
+    EXPECT_EQ(GetBe32(&bytes[12]), c.depth);
+    EXPECT_EQ(GetBe32(&bytes[20]), c.option ? 2u : 1u);
     EXPECT_TRUE(SamePixels(image, RefFromCommand("rasttopnm " + Quote(file) + " 2>/dev/null")));
     if (c.option == 0) {
       EXPECT_TRUE(SamePixels(image, ImRgb(file)));  // see above
@@ -146,4 +146,3 @@ TEST(Ras, HostileHeadersFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

@@ -6,10 +6,11 @@
 #include <filesystem>
 #include <map>
 
-#include "helpers.h"
+#include "test_support.h"
 #include "imaging/codecs/emf.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -94,4 +95,3 @@ TEST(Regression, FuzzSeedsDecode) {
 }
 
 }  // namespace
-}  // namespace codecs_more

@@ -1,8 +1,9 @@
 // TGA: files made by ImageMagick and netpbm, hand-made 16-bit and origin
 // variants, writing, hostile headers.
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 // ImageMagick 6 leaves TGA rows as stored and only notes the origin;
@@ -228,4 +229,3 @@ TEST(Tga, HostileHeadersFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

@@ -9,28 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "codec_test_util.h"
+#include "imaging/byte_order.h"
 #include "test_support.h"
 
 using namespace testing_support;
-using namespace codec_test;
 namespace ts = testing_support;
 
 namespace {
-
-std::string Convert(const std::string& args) { return std::string(ImConvert()) + " " + args; }
 
 std::string TiffInfo(const std::string& path) { return RunOutput("tiffinfo " + Quote(path) + " 2>&1"); }
 
 bool Has(const std::string& text, const std::string& what) {
   return text.find(what) != std::string::npos;
-}
-
-CImage LoadOk(const std::string& path, int frame = 0) {
-  CImage img;
-  img.SetFrame(frame);
-  EXPECT_TRUE(img.Load(path)) << path << ": " << img.GetLastError();
-  return img;
 }
 
 std::vector<uint8_t> MakeIccProfile(size_t size) {
@@ -50,10 +40,8 @@ std::vector<uint8_t> MakeIccProfile(size_t size) {
 // Little-endian TIFF: sets a SHORT/LONG tag of the first directory to a
 // LONG value.
 bool SetFirstIfdLong(std::vector<uint8_t>& d, uint16_t tag, uint32_t value) {
-  auto rd16 = [&](size_t at) { return uint16_t(d[at] | (d[at + 1] << 8)); };
-  auto rd32 = [&](size_t at) {
-    return uint32_t(d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (uint32_t(d[at + 3]) << 24));
-  };
+  auto rd16 = [&](size_t at) { return byte_order::GetLe16(&d[at]); };
+  auto rd32 = [&](size_t at) { return byte_order::GetLe32(&d[at]); };
   if (d.size() < 8 || d[0] != 'I') return false;
   size_t ifd = rd32(4);
   if (ifd + 2 > d.size()) return false;
@@ -129,14 +117,14 @@ TEST(TiffDecode, DepthsPalettesAlphaAndFax) {
   std::string ppm = dir / "src.ppm";
   ASSERT_TRUE(WritePnm(srcImg, ppm));
   std::string pbm = dir / "src.pbm", pgm = dir / "src.pgm", c4 = dir / "c4.ppm";
-  ASSERT_EQ(ts::Run(Convert(Quote(ppm) + " -colorspace Gray -threshold 50% " + Quote("pbm:" + pbm))), 0);
-  ASSERT_EQ(ts::Run(Convert(Quote(ppm) + " -colorspace Gray " + Quote("pgm:" + pgm))), 0);
-  ASSERT_EQ(ts::Run(Convert(Quote(ppm) + " +dither -colors 4 " + Quote("ppm:" + c4))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(ppm) + " -colorspace Gray -threshold 50% " + Quote("pbm:" + pbm))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(ppm) + " -colorspace Gray " + Quote("pgm:" + pgm))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(ppm) + " +dither -colors 4 " + Quote("ppm:" + c4))), 0);
   // ImageMagick with the alpha channel of a gradient.
   std::string alphaSrc = dir / "alpha.png";
-  ASSERT_EQ(ts::Run(Convert(Quote(ppm) + " \\( -size 61x45 gradient:white-black \\) -alpha off -compose CopyOpacity -composite " + Quote(alphaSrc))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(ppm) + " \\( -size 61x45 gradient:white-black \\) -alpha off -compose CopyOpacity -composite " + Quote(alphaSrc))), 0);
   auto im = [&](const std::string& src, const std::string& args) {
-    return Convert(Quote(src) + " " + args + " tiff:");
+    return ConvertCommand(Quote(src) + " " + args + " tiff:");
   };
   struct Case {
     const char* name;
@@ -198,7 +186,7 @@ TEST(TiffDecode, DepthsPalettesAlphaAndFax) {
   }
   // CMYK (separated) through libtiff's RGBA reader.
   std::string cmyk = dir / "cmyk.tif";
-  ASSERT_EQ(ts::Run(Convert(Quote(ppm) + " -colorspace CMYK -depth 8 " + Quote(cmyk))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand(Quote(ppm) + " -colorspace CMYK -depth 8 " + Quote(cmyk))), 0);
   CImage img = LoadOk(cmyk);
   EXPECT_EQ(img.GetBpp(), 24);
   RefImage ref;
@@ -209,9 +197,9 @@ TEST(TiffDecode, DepthsPalettesAlphaAndFax) {
 TEST(TiffDecode, FramesResolutionAndProfile) {
   TempDir dir;
   std::string a = dir / "a.tif", b = dir / "b.tif", c = dir / "c.tif", multi = dir / "multi.tif";
-  ASSERT_EQ(ts::Run(Convert("-size 30x20 xc:red -units PixelsPerCentimeter -density 40 " + Quote(a))), 0);
-  ASSERT_EQ(ts::Run(Convert("-size 40x10 xc:lime -type TrueColor " + Quote(b))), 0);
-  ASSERT_EQ(ts::Run(Convert("-size 5x7 xc:blue -units PixelsPerInch -density 300x200 -type TrueColor " + Quote(c))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand("-size 30x20 xc:red -units PixelsPerCentimeter -density 40 " + Quote(a))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand("-size 40x10 xc:lime -type TrueColor " + Quote(b))), 0);
+  ASSERT_EQ(ts::Run(ConvertCommand("-size 5x7 xc:blue -units PixelsPerInch -density 300x200 -type TrueColor " + Quote(c))), 0);
   ASSERT_EQ(ts::Run("tiffcp " + Quote(a) + " " + Quote(b) + " " + Quote(c) + " " + Quote(multi)), 0);
   CImage f0 = LoadOk(multi, 0), f1 = LoadOk(multi, 1), f2 = LoadOk(multi, 2);
   EXPECT_EQ(f0.GetNumFrames(), 3);

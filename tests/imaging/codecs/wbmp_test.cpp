@@ -1,7 +1,8 @@
 // WBMP: files of netpbm and ImageMagick, writing, hostile headers.
-#include "helpers.h"
+#include "test_support.h"
 
-namespace codecs_more {
+using namespace testing_support;
+
 namespace {
 
 TEST(Wbmp, ReadsFilesOfNetpbmAndImageMagick) {
@@ -93,4 +94,3 @@ TEST(Wbmp, HostileHeadersFailCleanly) {
 }
 
 }  // namespace
-}  // namespace codecs_more

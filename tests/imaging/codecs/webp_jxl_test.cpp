@@ -7,13 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "codec_test_util.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/output_format.h"
 #include "test_support.h"
 
 using namespace testing_support;
-using namespace codec_test;
 namespace ts = testing_support;
 
 namespace {
