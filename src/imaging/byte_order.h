@@ -26,6 +26,12 @@ inline void SetLe32(uint8_t* p, uint32_t v) {
   SetLe16(p, v & 0xFFFF);
   SetLe16(p + 2, v >> 16);
 }
+inline void SetBe32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
 
 // Appended to out; PutLe16 and PutBe16 write the low 16 bits of v.
 inline void PutLe16(std::vector<uint8_t>& out, uint32_t v) {

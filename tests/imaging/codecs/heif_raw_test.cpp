@@ -5,10 +5,11 @@
 #include <cmath>
 
 #include "camera_files.h"
-#include "test_support.h"
+#include "imaging/byte_order.h"
 #include "imaging/codecs/raw.h"
 #include "imaging/metadata.h"
 #include "imaging/metadata_ext.h"
+#include "test_support.h"
 
 using namespace testing_support;
 
@@ -18,9 +19,7 @@ namespace {
 // table), enough for libpng and exiftool to accept it.
 std::vector<uint8_t> MinimalIccProfile() {
   std::vector<uint8_t> p(132, 0);
-  auto put32 = [&p](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[at + i] = uint8_t(v >> (24 - 8 * i));
-  };
+  auto put32 = [&p](size_t at, uint32_t v) { byte_order::SetBe32(&p[at], v); };
   auto put4 = [&p](size_t at, const char* text) { std::copy(text, text + 4, p.begin() + long(at)); };
   put32(0, 132);
   put32(8, 0x02100000);  // version 2.1

@@ -12,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/jpeg.h"
 #include "test_support.h"
 
@@ -32,12 +33,7 @@ std::string MakeSourcePpm(const TempDir& dir, int w = 101, int h = 67) {
 // bytes, so that byte-exact transport can be checked.
 std::vector<uint8_t> MakeIccProfile(size_t size) {
   std::vector<uint8_t> p(size, 0);
-  auto be32 = [&](size_t at, uint32_t v) {
-    p[at] = uint8_t(v >> 24);
-    p[at + 1] = uint8_t(v >> 16);
-    p[at + 2] = uint8_t(v >> 8);
-    p[at + 3] = uint8_t(v);
-  };
+  auto be32 = [&](size_t at, uint32_t v) { byte_order::SetBe32(&p[at], v); };
   be32(0, uint32_t(size));
   std::memcpy(&p[4], "lcms", 4);
   be32(8, 0x02100000);

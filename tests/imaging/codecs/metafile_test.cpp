@@ -2,6 +2,7 @@
 // rendered and checked at known pixels; damaged files; saving is refused.
 #include <cstring>
 
+#include "imaging/byte_order.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -67,10 +68,7 @@ class WmfBuilder {
   std::vector<uint8_t> Build(bool placeable, int width = 0, int height = 0, int inch = 96) {
     Rec(0x0000, {});
     std::vector<uint8_t> out;
-    auto put16 = [&](uint16_t v) {
-      out.push_back(uint8_t(v));
-      out.push_back(uint8_t(v >> 8));
-    };
+    auto put16 = [&](uint16_t v) { byte_order::PutLe16(out, v); };
     if (placeable) {
       uint16_t words[10] = {0xCDD7, 0x9AC6, 0, 0, 0, uint16_t(width), uint16_t(height), uint16_t(inch), 0, 0};
       uint16_t sum = 0;
@@ -267,9 +265,7 @@ class EmfBuilder {
   }
   EmfBuilder& Polygon16(std::initializer_list<std::pair<int, int>> pts) {
     std::vector<uint8_t> body(16, 0);  // bounds
-    auto put32 = [&](uint32_t v) {
-      for (int i = 0; i < 4; ++i) body.push_back(uint8_t(v >> (8 * i)));
-    };
+    auto put32 = [&](uint32_t v) { byte_order::PutLe32(body, v); };
     put32(uint32_t(pts.size()));
     for (auto [x, y] : pts) {
       body.push_back(uint8_t(x));
@@ -303,9 +299,7 @@ class EmfBuilder {
 // A 2 x 2 DIB, 24 bits: red, green (bottom row), blue, white (top row).
 std::vector<uint8_t> StretchDibits(int x, int y, int w, int h, bool topDown = false) {
   std::vector<uint8_t> body;
-  auto put = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) body.push_back(uint8_t(v >> (8 * i)));
-  };
+  auto put = [&](uint32_t v) { byte_order::PutLe32(body, v); };
   const uint32_t offBmi = 80, cbBmi = 40, offBits = 120, cbBits = 16;
   for (int i = 0; i < 4; ++i) put(0);  // bounds
   for (int v : {x, y, 0, 0, 2, 2}) put(uint32_t(v));
@@ -418,9 +412,7 @@ TEST(Emf, TextIsDrawn) {
   const char face[] = "Arial";
   for (size_t i = 0; i < sizeof face - 1; ++i) font[4 + 28 + 2 * i] = uint8_t(face[i]);
   std::vector<uint8_t> text(68, 0);
-  auto put = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) text[at + size_t(i)] = uint8_t(v >> (8 * i));
-  };
+  auto put = [&](size_t at, uint32_t v) { byte_order::SetLe32(&text[at], v); };
   put(16, 1);       // graphics mode
   put(28, 5);       // reference x
   put(32, 5);       // reference y
@@ -493,9 +485,7 @@ TEST(Emf, DamagedFilesFailCleanlyOrDrawWhatTheyCan) {
 std::vector<uint8_t> BitBlt(int x, int y, bool withBitmap) {
   std::vector<uint8_t> dib = StretchDibits(0, 0, 0, 0);
   std::vector<uint8_t> body;
-  auto put = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) body.push_back(uint8_t(v >> (8 * i)));
-  };
+  auto put = [&](uint32_t v) { byte_order::PutLe32(body, v); };
   for (int i = 0; i < 4; ++i) put(0);  // bounds
   for (int v : {x, y, withBitmap ? 2 : 10, withBitmap ? 2 : 10}) put(uint32_t(v));
   put(withBitmap ? 0x00CC0020u : 0x00F00021u);  // SRCCOPY or PATCOPY

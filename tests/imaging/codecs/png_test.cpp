@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/png_internal.h"
 #include "test_support.h"
 
@@ -50,10 +51,7 @@ std::vector<uint8_t> MakeIccProfile(size_t size, const char* space) {
 
 // Rewrites the IHDR size fields and fixes the chunk's CRC.
 std::vector<uint8_t> WithIhdrSize(std::vector<uint8_t> d, uint32_t w, uint32_t h) {
-  auto be = [&](size_t at, uint32_t v) {
-    d[at] = uint8_t(v >> 24), d[at + 1] = uint8_t(v >> 16), d[at + 2] = uint8_t(v >> 8),
-    d[at + 3] = uint8_t(v);
-  };
+  auto be = [&](size_t at, uint32_t v) { byte_order::SetBe32(&d[at], v); };
   be(16, w);
   be(20, h);
   be(29, uint32_t(crc32(0, d.data() + 12, 17)));
