@@ -8,17 +8,17 @@
 #include <new>
 #include <string>
 
+#include "imaging/byte_order.h"
 #include "imaging/image.h"
 #include "imaging/image_internal.h"
 
 namespace {
 
+using byte_order::GetLe16;
+using byte_order::GetLe32;
+
 constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiBitfields = 3;
-
-inline uint32_t Load32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 inline int32_t PelsPerMeter(long dpi) { return int32_t(std::lround(double(dpi) / 0.0254)); }
 
@@ -151,8 +151,8 @@ bool CImage::CreateFromHBITMAP(const void* packedDib, size_t size) {
       if (h.biSize < 52) return fail("colour masks missing");
       m = base + sizeof(BitmapInfoHeader);
     }
-    maskOk = red.Set(Load32(m)) && green.Set(Load32(m + 4)) && blue.Set(Load32(m + 8));
-    if (maskOk && h.biSize >= 56) maskOk = alpha.Set(Load32(m + 12));
+    maskOk = red.Set(GetLe32(m)) && green.Set(GetLe32(m + 4)) && blue.Set(GetLe32(m + 8));
+    if (maskOk && h.biSize >= 56) maskOk = alpha.Set(GetLe32(m + 12));
   } else if (bpp == 16) {
     maskOk = red.Set(0x7C00) && green.Set(0x03E0) && blue.Set(0x001F);
   } else if (bpp == 32) {
@@ -198,7 +198,7 @@ bool CImage::CreateFromHBITMAP(const void* packedDib, size_t size) {
     uint8_t* a = alpha.mask ? alphaPlane.data() + size_t(y) * size_t(width) : nullptr;
     for (int64_t x = 0; x < width; ++x) {
       uint32_t px =
-          bpp == 16 ? uint32_t(s[x * 2]) | (uint32_t(s[x * 2 + 1]) << 8) : Load32(s + x * 4);
+          bpp == 16 ? uint32_t(GetLe16(s + x * 2)) : GetLe32(s + x * 4);
       d[x * 3] = blue.Get(px);
       d[x * 3 + 1] = green.Get(px);
       d[x * 3 + 2] = red.Get(px);

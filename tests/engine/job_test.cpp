@@ -19,11 +19,12 @@
 #include "imaging/property_items.h"
 #include "output/write_output.h"
 #include "settings/settings.h"
-#include "finishes_within.h"
 #include "camera_files.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
+using testing_support::Identify;
+using testing_support::MakePicture;
 using testing_support::Quote;
 using testing_support::RunOutput;
 using testing_support::TempDir;
@@ -96,21 +97,6 @@ class RecordingHost : public IConversionHost {
   std::vector<Finish> finished;
 };
 
-void MakePicture(const std::string& path, int w, int h, int format) {
-  CImage img;
-  ASSERT_TRUE(img.Create(w, h, 24));
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = img.GetBits(y);
-    for (int x = 0; x < w; ++x) {
-      row[x * 3 + 0] = uint8_t(x * 7);
-      row[x * 3 + 1] = uint8_t(y * 5);
-      row[x * 3 + 2] = uint8_t((x + y) * 3);
-    }
-  }
-  fs::create_directories(fs::path(path).parent_path());
-  ASSERT_TRUE(img.Save(path, format)) << img.GetLastError();
-}
-
 std::vector<std::string> FilesUnder(const fs::path& root) {
   std::vector<std::string> out;
   if (!fs::exists(root)) return out;
@@ -118,11 +104,6 @@ std::vector<std::string> FilesUnder(const fs::path& root) {
     if (e.is_regular_file()) out.push_back(fs::relative(e.path(), root).string());
   std::sort(out.begin(), out.end());
   return out;
-}
-
-std::string Identify(const std::string& path) {
-  return RunOutput(std::string(testing_support::ImIdentify()) + " -format '%m %wx%h' " +
-                   Quote(path) + " 2>/dev/null");
 }
 
 class JobTest : public ::testing::Test {

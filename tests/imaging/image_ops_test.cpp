@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/image.h"
 #include "test_support.h"
 
@@ -80,18 +81,6 @@ double Mean(const CImage& img, int channel) {
       sum += channel == 0 ? q.blue : channel == 1 ? q.green : q.red;
     }
   return sum / (double(img.GetWidth()) * img.GetHeight());
-}
-
-double Psnr(const CImage& a, const CImage& b) {
-  double se = 0;
-  for (int y = 0; y < a.GetHeight(); ++y)
-    for (int x = 0; x < a.GetWidth(); ++x) {
-      RGBQuad p = a.GetPixelColor(x, y, false), q = b.GetPixelColor(x, y, false);
-      se += std::pow(p.blue - q.blue, 2) + std::pow(p.green - q.green, 2) +
-            std::pow(p.red - q.red, 2);
-    }
-  double mse = se / (3.0 * a.GetWidth() * a.GetHeight());
-  return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 // Minimal binary PPM reading and writing, so these tests need no codec.
@@ -677,9 +666,7 @@ std::vector<uint8_t> Dib(int w, int h, int bpp, uint32_t compression,
   d.insert(d.end(), rows.begin(), rows.end());
   return d;
 }
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
+using byte_order::PutLe32;
 }  // namespace
 
 TEST(ImageDib, SixteenAndThirtyTwoBitsTopDownAndMasks) {
@@ -695,9 +682,9 @@ TEST(ImageDib, SixteenAndThirtyTwoBitsTopDownAndMasks) {
 
   // 16 bits 5-6-5 with BI_BITFIELDS: green takes six bits.
   std::vector<uint8_t> masks;
-  Put32(masks, 0xF800);
-  Put32(masks, 0x07E0);
-  Put32(masks, 0x001F);
+  PutLe32(masks, 0xF800);
+  PutLe32(masks, 0x07E0);
+  PutLe32(masks, 0x001F);
   d = Dib(2, 1, 16, 3, masks, {0xE0, 0x07, 0x1F, 0x00});
   ASSERT_TRUE(img.CreateFromHBITMAP(d.data(), d.size()));
   EXPECT_EQ(img.GetPixelColor(0, 0, false), (RGBQuad{0, 255, 0, 0}));
@@ -730,9 +717,9 @@ TEST(ImageDib, SixteenAndThirtyTwoBitsTopDownAndMasks) {
 
 TEST(ImageDib, HostileHeadersFailAndLeaveTheImage) {
   std::vector<uint8_t> masks;
-  Put32(masks, 0xF0F0);  // not contiguous
-  Put32(masks, 0x0F00);
-  Put32(masks, 0x000F);
+  PutLe32(masks, 0xF0F0);  // not contiguous
+  PutLe32(masks, 0x0F00);
+  PutLe32(masks, 0x000F);
   auto huge = Dib(0x7FFFFFFF, 1, 24, 0, {}, std::vector<uint8_t>(64));
   auto tall = Dib(4, -0x7FFFFFFF, 24, 0, {}, std::vector<uint8_t>(64));
   auto big = Dib(10000, 10000, 24, 0, {}, std::vector<uint8_t>(64));  // within limits, no data

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "finishes_within.h"
 #include "test_support.h"
 
 namespace {

@@ -238,10 +238,7 @@ TEST(VersionRecord, ForeignAndDamagedFilesHaveNoVersion) {
 
   const uint64_t shoff = good[40] | uint64_t(good[41]) << 8 | uint64_t(good[42]) << 16;
   auto patched = [&](size_t at, std::initializer_list<uint8_t> values) {
-    std::vector<uint8_t> bytes = good;
-    size_t i = at;
-    for (uint8_t v : values) bytes[i++] = v;
-    return bytes;
+    return testing_support::Patched(good, at, values);
   };
   check(patched(4, {3}), "bad class");
   check(patched(5, {0}), "bad byte order");

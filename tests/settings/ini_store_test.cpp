@@ -9,7 +9,6 @@
 #include <climits>
 #include <filesystem>
 
-#include "finishes_within.h"
 #include "test_support.h"
 
 using namespace testing_support;

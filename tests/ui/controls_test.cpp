@@ -22,26 +22,11 @@
 
 using testing_support::ImConvert;
 using testing_support::Quote;
+using testing_support::Rgb;
+using testing_support::Solid;
 using testing_support::TempDir;
 
 namespace {
-
-RGBQuad Rgb(uint8_t r, uint8_t g, uint8_t b) {
-  RGBQuad q;
-  q.red = r;
-  q.green = g;
-  q.blue = b;
-  return q;
-}
-
-// A 24-bit image filled with one colour.
-CImage Solid(int w, int h, RGBQuad colour) {
-  CImage image;
-  EXPECT_TRUE(image.Create(w, h, 24));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) image.SetPixelColor(x, y, colour);
-  return image;
-}
 
 bool Same(RGBQuad a, RGBQuad b) { return a.red == b.red && a.green == b.green && a.blue == b.blue; }
 

@@ -45,6 +45,7 @@
 namespace fs = std::filesystem;
 using testing_support::ImConvert;
 using testing_support::Quote;
+using testing_support::Rgb;
 using testing_support::TempDir;
 
 namespace {
@@ -92,14 +93,6 @@ class DialogTest : public ::testing::Test {
   std::function<int(InteractiveRequest&, QWidget*)> interactive_;
   std::function<int(COutputFormat&)> setup_;
 };
-
-RGBQuad Rgb(uint8_t r, uint8_t g, uint8_t b) {
-  RGBQuad q;
-  q.red = r;
-  q.green = g;
-  q.blue = b;
-  return q;
-}
 
 CImage Solid(int w, int h, uint8_t value) {
   CImage image;

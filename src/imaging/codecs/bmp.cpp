@@ -19,10 +19,17 @@
 #include <cstring>
 #include <string>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/bmp_internal.h"
 #include "imaging/codecs/codec.h"
 
 namespace dib {
+
+using byte_order::GetLe16;
+using byte_order::GetLe32;
+using byte_order::PutLe16;
+using byte_order::PutLe32;
+
 namespace {
 
 constexpr uint32_t kBiRgb = 0;
@@ -57,7 +64,7 @@ bool Fail(CImage& image, const std::string& why) {
 bool ReadHeader(CImage& image, const uint8_t* data, size_t size, size_t off, Header& h) {
   if (off > size || size - off < 4) return Fail(image, "truncated: the bitmap header is missing");
   const uint8_t* p = data + off;
-  h.size = Get32(p);
+  h.size = GetLe32(p);
   switch (h.size) {
     case 12: case 40: case 52: case 56: case 64: case 108: case 124:
       break;
@@ -67,21 +74,21 @@ bool ReadHeader(CImage& image, const uint8_t* data, size_t size, size_t off, Hea
   if (size - off < h.size) return Fail(image, "truncated bitmap header");
   if (h.size == 12) {
     // OS/2 core header: 16-bit sizes, no compression, three-byte colours.
-    h.width = Get16(p + 4);
-    h.height = Get16(p + 6);
-    h.bpp = Get16(p + 10);
+    h.width = GetLe16(p + 4);
+    h.height = GetLe16(p + 6);
+    h.bpp = GetLe16(p + 10);
     h.tableEntry = 3;
   } else {
-    h.width = int32_t(Get32(p + 4));
-    h.height = int32_t(Get32(p + 8));
-    h.bpp = Get16(p + 14);
-    h.compression = Get32(p + 16);
-    h.xppm = int32_t(Get32(p + 24));
-    h.yppm = int32_t(Get32(p + 28));
-    h.clrUsed = Get32(p + 32);
+    h.width = int32_t(GetLe32(p + 4));
+    h.height = int32_t(GetLe32(p + 8));
+    h.bpp = GetLe16(p + 14);
+    h.compression = GetLe32(p + 16);
+    h.xppm = int32_t(GetLe32(p + 24));
+    h.yppm = int32_t(GetLe32(p + 28));
+    h.clrUsed = GetLe32(p + 32);
     if (h.size >= 52) {
-      for (int i = 0; i < 3; ++i) h.masks[i] = Get32(p + 40 + 4 * i);
-      if (h.size >= 56) h.masks[3] = Get32(p + 52);
+      for (int i = 0; i < 3; ++i) h.masks[i] = GetLe32(p + 40 + 4 * i);
+      if (h.size >= 56) h.masks[3] = GetLe32(p + 52);
       h.headerMasks = true;
     }
     if (h.size == 64) {
@@ -101,7 +108,7 @@ bool ReadHeader(CImage& image, const uint8_t* data, size_t size, size_t off, Hea
     // The masks follow a plain 40-byte header.
     size_t n = h.compression == kBiAlphaBitfields ? 4 : 3;
     if (size - h.tableOffset < n * 4) return Fail(image, "truncated: the colour masks are missing");
-    for (size_t i = 0; i < n; ++i) h.masks[i] = Get32(data + h.tableOffset + 4 * i);
+    for (size_t i = 0; i < n; ++i) h.masks[i] = GetLe32(data + h.tableOffset + 4 * i);
     h.headerMasks = true;
     h.tableOffset += n * 4;
   }
@@ -335,14 +342,14 @@ bool DecodeDib(CImage& image, const uint8_t* data, size_t size, const DibLayout&
           d[1] = s[1];
           d[2] = s[2];
           if (a) {
-            a[x] = alpha(Get32(s));
+            a[x] = alpha(GetLe32(s));
             anyAlpha |= a[x] != 0;
           }
         }
         continue;
       }
       for (int x = 0; x < width; ++x, s += bytes, d += 3) {
-        uint32_t v = bytes == 2 ? Get16(s) : Get32(s);
+        uint32_t v = bytes == 2 ? GetLe16(s) : GetLe32(s);
         d[0] = blue(v);
         d[1] = green(v);
         d[2] = red(v);
@@ -395,11 +402,15 @@ bool DecodeDib(CImage& image, const uint8_t* data, size_t size, const DibLayout&
 
 namespace {
 
+using byte_order::GetLe32;
+using byte_order::PutLe16;
+using byte_order::PutLe32;
+
 constexpr size_t kFileHeaderSize = 14;
 
 bool SniffBmp(const uint8_t* data, size_t size) {
   if (size < kFileHeaderSize + 4 || data[0] != 'B' || data[1] != 'M') return false;
-  switch (dib::Get32(data + kFileHeaderSize)) {
+  switch (GetLe32(data + kFileHeaderSize)) {
     case 12: case 40: case 52: case 56: case 64: case 108: case 124:
       return true;
     default:
@@ -420,21 +431,12 @@ bool DecodeBmp(CImage& image, const uint8_t* data, size_t size) {
   layout.headerOffset = kFileHeaderSize;
   // An offset of 0 is taken as "right after the colour table"; the file
   // size field is not trusted.
-  layout.pixelOffset = dib::Get32(data + 10);
+  layout.pixelOffset = GetLe32(data + 10);
   layout.format = FORMAT_BMP;
   if (!dib::DecodeDib(image, data, size, layout)) return false;
   image.SetNumFrames(1);
   image.SetType(FORMAT_BMP);
   return true;
-}
-
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(uint8_t(v));
-  out.push_back(uint8_t(v >> 8));
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
 }
 
 bool EncodeBmp(const CImage& image, std::vector<uint8_t>& out) {
@@ -459,21 +461,21 @@ bool EncodeBmp(const CImage& image, std::vector<uint8_t>& out) {
   // File header.
   out.push_back('B');
   out.push_back('M');
-  Put32(out, uint32_t(total));
-  Put32(out, 0);
-  Put32(out, uint32_t(offBits));
+  PutLe32(out, uint32_t(total));
+  PutLe32(out, 0);
+  PutLe32(out, uint32_t(offBits));
   // BITMAPINFOHEADER.
-  Put32(out, 40);
-  Put32(out, uint32_t(width));
-  Put32(out, uint32_t(height));
-  Put16(out, 1);
-  Put16(out, uint16_t(bpp));
-  Put32(out, 0);  // BI_RGB
-  Put32(out, uint32_t(imageSize));
-  Put32(out, uint32_t(dib::DpiToPelsPerMeter(image.GetXDPI())));
-  Put32(out, uint32_t(dib::DpiToPelsPerMeter(image.GetYDPI())));
-  Put32(out, colours);
-  Put32(out, 0);
+  PutLe32(out, 40);
+  PutLe32(out, uint32_t(width));
+  PutLe32(out, uint32_t(height));
+  PutLe16(out, 1);
+  PutLe16(out, uint16_t(bpp));
+  PutLe32(out, 0);  // BI_RGB
+  PutLe32(out, uint32_t(imageSize));
+  PutLe32(out, uint32_t(dib::DpiToPelsPerMeter(image.GetXDPI())));
+  PutLe32(out, uint32_t(dib::DpiToPelsPerMeter(image.GetYDPI())));
+  PutLe32(out, colours);
+  PutLe32(out, 0);
   // Colour table: the palette's colours, reserved bytes zero.
   const RGBQuad* pal = image.GetPalette();
   for (uint32_t i = 0; i < colours; ++i) {

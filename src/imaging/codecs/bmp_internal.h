@@ -32,12 +32,6 @@ struct DibLayout {
 // On failure returns false with the reason in image.GetLastError().
 bool DecodeDib(CImage& image, const uint8_t* data, size_t size, const DibLayout& layout);
 
-// Little-endian helpers for the codecs of this family.
-inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 // Pixels per metre for a resolution in dots per inch, and back (rounded).
 inline int32_t DpiToPelsPerMeter(long dpi) {
   return dpi > 0 ? int32_t((int64_t(dpi) * 10000 + 127) / 254) : 0;

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/raster2d.h"
 
 namespace metafile {
@@ -72,12 +73,12 @@ class Record {
   bool Has(size_t offset, size_t bytes) const { return offset <= size_ && bytes <= size_ - offset; }
   uint32_t U32(size_t at) const {
     if (!Has(at, 4)) return 0;
-    return uint32_t(p_[at]) | uint32_t(p_[at + 1]) << 8 | uint32_t(p_[at + 2]) << 16 | uint32_t(p_[at + 3]) << 24;
+    return byte_order::GetLe32(p_ + at);
   }
   int32_t I32(size_t at) const { return int32_t(U32(at)); }
   int16_t I16(size_t at) const {
     if (!Has(at, 2)) return 0;
-    return int16_t(uint16_t(p_[at] | p_[at + 1] << 8));
+    return int16_t(byte_order::GetLe16(p_ + at));
   }
   uint16_t U16(size_t at) const { return uint16_t(I16(at)); }
   float F32(size_t at) const {
@@ -188,7 +189,7 @@ bool ReadBitmap(const Record& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBi
           dst[x] = palette[row[x]];
           break;
         case 16: {
-          uint32_t v = uint32_t(row[2 * x] | row[2 * x + 1] << 8);
+          uint32_t v = byte_order::GetLe16(row + 2 * x);
           dst[x] = Rgb{Channel(v, masks[0]), Channel(v, masks[1]), Channel(v, masks[2])};
           break;
         }
@@ -198,7 +199,7 @@ bool ReadBitmap(const Record& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBi
         default: {
           const uint8_t* p = row + 4 * x;
           if (compression == 3) {
-            uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+            uint32_t v = byte_order::GetLe32(p);
             dst[x] = Rgb{Channel(v, masks[0]), Channel(v, masks[1]), Channel(v, masks[2])};
           } else {
             dst[x] = Rgb{p[2], p[1], p[0]};

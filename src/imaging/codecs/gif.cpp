@@ -37,11 +37,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/gif.h"
 #include "imaging/image_internal.h"
 
 namespace {
+
+using byte_order::PutLe16;
 
 // More frames than this are not counted (nor reachable by SetFrame).
 constexpr int kMaxFrames = 100000;
@@ -773,11 +776,6 @@ bool ExactPalette(const CImage& image, CImage& out) {
   return true;
 }
 
-void Put16(std::vector<uint8_t>& out, int v) {
-  out.push_back(uint8_t(v));
-  out.push_back(uint8_t(v >> 8));
-}
-
 bool EncodeGif(const CImage& image, std::vector<uint8_t>& out) {
   const int w = image.GetWidth(), h = image.GetHeight();
   if (w > 0xFFFF || h > 0xFFFF) {
@@ -820,8 +818,8 @@ bool EncodeGif(const CImage& image, std::vector<uint8_t>& out) {
   const char* signature = "GIF89a";
   out.insert(out.end(), signature, signature + 6);
   // Logical screen: global table, colour resolution = table bits.
-  Put16(out, w);
-  Put16(out, h);
+  PutLe16(out, w);
+  PutLe16(out, h);
   out.push_back(uint8_t(0x80 | ((bits - 1) << 4) | (bits - 1)));
   out.push_back(0);  // background index
   out.push_back(0);  // no aspect ratio
@@ -836,10 +834,10 @@ bool EncodeGif(const CImage& image, std::vector<uint8_t>& out) {
     out.insert(out.end(), gce, gce + sizeof gce);
   }
   out.push_back(0x2C);  // image descriptor
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, w);
-  Put16(out, h);
+  PutLe16(out, 0);
+  PutLe16(out, 0);
+  PutLe16(out, w);
+  PutLe16(out, h);
   out.push_back(0);
   out.push_back(uint8_t(minCodeSize));
   for (size_t at = 0; at < stream.size(); at += 255) {

@@ -17,10 +17,16 @@
 #include <cstring>
 #include <string>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/bmp_internal.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
+
+using byte_order::GetLe16;
+using byte_order::GetLe32;
+using byte_order::PutLe16;
+using byte_order::PutLe32;
 
 constexpr size_t kDirHeader = 6;
 constexpr size_t kDirEntry = 16;
@@ -29,11 +35,11 @@ const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 bool SniffIco(const uint8_t* data, size_t size) {
   if (size < kDirHeader + kDirEntry) return false;
-  uint16_t type = dib::Get16(data + 2);
-  uint16_t count = dib::Get16(data + 4);
-  if (dib::Get16(data) != 0 || (type != 1 && type != 2) || count == 0) return false;
+  uint16_t type = GetLe16(data + 2);
+  uint16_t count = GetLe16(data + 4);
+  if (GetLe16(data) != 0 || (type != 1 && type != 2) || count == 0) return false;
   // The first entry's data must lie after the directory.
-  uint32_t offset = dib::Get32(data + kDirHeader + 12);
+  uint32_t offset = GetLe32(data + kDirHeader + 12);
   return offset >= kDirHeader + kDirEntry * count;
 }
 
@@ -43,9 +49,9 @@ bool DecodeIco(CImage& image, const uint8_t* data, size_t size) {
     return false;
   };
   if (size < kDirHeader) return fail("truncated icon directory");
-  uint16_t type = dib::Get16(data + 2);
-  if (dib::Get16(data) != 0 || (type != 1 && type != 2)) return fail("not an icon or cursor file");
-  const int count = dib::Get16(data + 4);
+  uint16_t type = GetLe16(data + 2);
+  if (GetLe16(data) != 0 || (type != 1 && type != 2)) return fail("not an icon or cursor file");
+  const int count = GetLe16(data + 4);
   if (count == 0) return fail("the icon directory is empty");
   if ((size - kDirHeader) / kDirEntry < size_t(count)) return fail("truncated icon directory");
   const int frame = image.GetFrame();
@@ -54,8 +60,8 @@ bool DecodeIco(CImage& image, const uint8_t* data, size_t size) {
                 std::to_string(count) + ")");
 
   const uint8_t* entry = data + kDirHeader + kDirEntry * size_t(frame);
-  const uint32_t bytes = dib::Get32(entry + 8);
-  const uint32_t offset = dib::Get32(entry + 12);
+  const uint32_t bytes = GetLe32(entry + 8);
+  const uint32_t offset = GetLe32(entry + 12);
   if (offset >= size) return fail("the image data lies beyond the end of the file");
   // A size running past the end is cut to the file; the decoders then
   // report what is missing.
@@ -82,15 +88,6 @@ bool DecodeIco(CImage& image, const uint8_t* data, size_t size) {
   return true;
 }
 
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(uint8_t(v));
-  out.push_back(uint8_t(v >> 8));
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
 bool EncodeIco(const CImage& image, std::vector<uint8_t>& out) {
   const int w = image.GetWidth(), h = image.GetHeight();
   if (w > kMaxIconSide || h > kMaxIconSide) {
@@ -114,30 +111,30 @@ bool EncodeIco(const CImage& image, std::vector<uint8_t>& out) {
   out.reserve(out.size() + offset + dibBytes);
 
   // Directory with one entry; 0 stands for 256.
-  Put16(out, 0);
-  Put16(out, 1);
-  Put16(out, 1);
+  PutLe16(out, 0);
+  PutLe16(out, 1);
+  PutLe16(out, 1);
   out.push_back(uint8_t(w & 0xFF));
   out.push_back(uint8_t(h & 0xFF));
   out.push_back(uint8_t(bpp < 8 ? colours : 0));
   out.push_back(0);
-  Put16(out, 1);  // planes
-  Put16(out, uint32_t(bpp));
-  Put32(out, dibBytes);
-  Put32(out, offset);
+  PutLe16(out, 1);  // planes
+  PutLe16(out, uint32_t(bpp));
+  PutLe32(out, dibBytes);
+  PutLe32(out, offset);
 
   // BITMAPINFOHEADER: the height counts the colour and the mask rows.
-  Put32(out, 40);
-  Put32(out, uint32_t(w));
-  Put32(out, uint32_t(h * 2));
-  Put16(out, 1);
-  Put16(out, uint32_t(bpp));
-  Put32(out, 0);  // BI_RGB
-  Put32(out, pixelBytes);
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, colours);
-  Put32(out, 0);
+  PutLe32(out, 40);
+  PutLe32(out, uint32_t(w));
+  PutLe32(out, uint32_t(h * 2));
+  PutLe16(out, 1);
+  PutLe16(out, uint32_t(bpp));
+  PutLe32(out, 0);  // BI_RGB
+  PutLe32(out, pixelBytes);
+  PutLe32(out, 0);
+  PutLe32(out, 0);
+  PutLe32(out, colours);
+  PutLe32(out, 0);
   const RGBQuad* pal = image.GetPalette();
   for (uint32_t i = 0; i < colours; ++i) {
     RGBQuad c = (pal && i < image.GetNumColors()) ? pal[i] : RGBQuad{};

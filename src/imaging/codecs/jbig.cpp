@@ -10,11 +10,12 @@ extern "C" {  // the header has no C++ guard
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
 
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+using byte_order::GetBe32;
 
 // Frees the decoder state whichever way the function is left.
 struct DecoderState {
@@ -55,7 +56,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
   // later is put into the header first.
   std::vector<uint8_t> data(d, d + n);
   jbg_newlen(data.data(), data.size());
-  const uint32_t width = Be32(data.data() + 4), height = Be32(data.data() + 8);
+  const uint32_t width = GetBe32(data.data() + 4), height = GetBe32(data.data() + 8);
   if (!image.CheckDimensions(width, height, nullptr)) return false;
   DecoderState state;
   jbg_dec_maxsize(&state.s, width, height);

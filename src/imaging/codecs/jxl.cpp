@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/pixel_rows.h"
 #include "imaging/codecs/quality_option.h"
@@ -209,8 +210,7 @@ bool JxlDecode(CImage& image, const uint8_t* data, size_t size) {
   image.SetIccProfile(std::move(icc));
   // The Exif box starts with the offset of the TIFF header within it.
   if (exif.size() >= 4) {
-    const uint32_t offset =
-        (uint32_t(exif[0]) << 24) | (uint32_t(exif[1]) << 16) | (uint32_t(exif[2]) << 8) | exif[3];
+    const uint32_t offset = byte_order::GetBe32(exif.data());
     if (offset <= exif.size() - 4)
       exif.erase(exif.begin(), exif.begin() + 4 + offset);
     else

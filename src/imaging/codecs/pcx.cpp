@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+using byte_order::GetLe16;
+using byte_order::SetLe16;
 
 // The 16 colours of the EGA default palette, for files without one.
 const uint8_t kEgaPalette[16][3] = {
@@ -39,9 +41,9 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
   const uint8_t version = d[1];
   const bool rle = d[2] == 1;
   const int bits = d[3];
-  const int64_t xmin = Le16(d + 4), ymin = Le16(d + 6), xmax = Le16(d + 8), ymax = Le16(d + 10);
+  const int64_t xmin = GetLe16(d + 4), ymin = GetLe16(d + 6), xmax = GetLe16(d + 8), ymax = GetLe16(d + 10);
   const int planes = d[65];
-  const size_t bytesPerLine = Le16(d + 66);
+  const size_t bytesPerLine = GetLe16(d + 66);
   if (d[2] > 1) {
     image.SetLastError("unknown encoding " + std::to_string(d[2]));
     return false;
@@ -173,7 +175,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
     }
     if (bpp == 1 && w % 8) dst[(w - 1) / 8] &= uint8_t(0xFF << (8 - w % 8));
   }
-  long hdpi = Le16(d + 12), vdpi = Le16(d + 14);
+  long hdpi = GetLe16(d + 12), vdpi = GetLe16(d + 14);
   if (hdpi > 0 && vdpi > 0 && hdpi < 10000 && vdpi < 10000) {
     image.SetXDPI(hdpi);
     image.SetYDPI(vdpi);
@@ -194,11 +196,6 @@ void EncodeLine(const uint8_t* p, size_t count, std::vector<uint8_t>& out) {
   }
 }
 
-void Put16(uint8_t* p, unsigned v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-
 bool Encode(const CImage& image, std::vector<uint8_t>& out) {
   const int w = image.GetWidth(), h = image.GetHeight();
   if (w > 0xFFFF || h > 0xFFFF) {
@@ -213,13 +210,13 @@ bool Encode(const CImage& image, std::vector<uint8_t>& out) {
   header[1] = 5;
   header[2] = 1;
   header[3] = 8;
-  Put16(header + 8, unsigned(w - 1));
-  Put16(header + 10, unsigned(h - 1));
-  Put16(header + 12, unsigned(std::min<long>(image.GetXDPI(), 0xFFFF)));
-  Put16(header + 14, unsigned(std::min<long>(image.GetYDPI(), 0xFFFF)));
+  SetLe16(header + 8, unsigned(w - 1));
+  SetLe16(header + 10, unsigned(h - 1));
+  SetLe16(header + 12, unsigned(std::min<long>(image.GetXDPI(), 0xFFFF)));
+  SetLe16(header + 14, unsigned(std::min<long>(image.GetYDPI(), 0xFFFF)));
   header[65] = uint8_t(planes);
-  Put16(header + 66, unsigned(bytesPerLine));
-  Put16(header + 68, 1);  // colour or black and white
+  SetLe16(header + 66, unsigned(bytesPerLine));
+  SetLe16(header + 68, 1);  // colour or black and white
   out.insert(out.end(), header, header + 128);
   std::vector<uint8_t> line(bytesPerLine * planes, 0);
   for (int y = 0; y < h; ++y) {

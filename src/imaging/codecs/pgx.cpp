@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
@@ -86,7 +87,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
       if (bytes == 1) {
         v = isSigned ? int32_t(int8_t(src[0])) : int32_t(src[0]);
       } else {
-        uint16_t raw = bigEndian ? uint16_t(src[0] << 8 | src[1]) : uint16_t(src[1] << 8 | src[0]);
+        uint16_t raw = bigEndian ? byte_order::GetBe16(src) : byte_order::GetLe16(src);
         v = isSigned ? int32_t(int16_t(raw)) : int32_t(raw);
       }
       if (isSigned) v += int32_t(1u << (depth - 1));

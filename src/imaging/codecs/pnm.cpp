@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
@@ -123,7 +124,7 @@ class SampleReader {
       default: {
         if (h_.maxval > 255) {
           if (n_ - pos_ < 2) return false;
-          uint32_t v = uint32_t(d_[pos_]) << 8 | d_[pos_ + 1];
+          uint32_t v = byte_order::GetBe16(d_ + pos_);
           pos_ += 2;
           value = Scale(v);
         } else {

@@ -9,9 +9,13 @@
 // byte-encoded type, and reading such a file sets it.
 #include <algorithm>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
+
+using byte_order::GetBe32;
+using byte_order::PutBe32;
 
 constexpr uint32_t kMagic = 0x59A66A95;
 constexpr uint32_t kOptionRle = 1;
@@ -19,16 +23,9 @@ constexpr uint32_t kOptionRle = 1;
 enum RasType : uint32_t { kOld = 0, kStandard = 1, kByteEncoded = 2, kRgb = 3 };
 enum RasMap : uint32_t { kNoMap = 0, kEqualRgb = 1, kRawMap = 2 };
 
-uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
-void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(uint8_t(v >> 24));
-  out.push_back(uint8_t(v >> 16));
-  out.push_back(uint8_t(v >> 8));
-  out.push_back(uint8_t(v));
-}
 
-bool Sniff(const uint8_t* d, size_t n) { return n >= 32 && Be32(d) == kMagic; }
+bool Sniff(const uint8_t* d, size_t n) { return n >= 32 && GetBe32(d) == kMagic; }
 
 // Expands byte-encoded data: 0x80 0 is one 0x80, 0x80 n v is n + 1 times v.
 bool Unpack(const uint8_t* src, size_t srcLen, std::vector<uint8_t>& out, size_t want) {
@@ -55,12 +52,12 @@ bool Unpack(const uint8_t* src, size_t srcLen, std::vector<uint8_t>& out, size_t
 }
 
 bool Decode(CImage& image, const uint8_t* d, size_t n) {
-  if (n < 32 || Be32(d) != kMagic) {
+  if (n < 32 || GetBe32(d) != kMagic) {
     image.SetLastError("not a Sun raster file");
     return false;
   }
-  const uint32_t width = Be32(d + 4), height = Be32(d + 8), depth = Be32(d + 12);
-  const uint32_t type = Be32(d + 20), mapType = Be32(d + 24), mapLength = Be32(d + 28);
+  const uint32_t width = GetBe32(d + 4), height = GetBe32(d + 8), depth = GetBe32(d + 12);
+  const uint32_t type = GetBe32(d + 20), mapType = GetBe32(d + 24), mapLength = GetBe32(d + 28);
   if (depth != 1 && depth != 8 && depth != 24 && depth != 32) {
     image.SetLastError("unsupported depth " + std::to_string(depth));
     return false;

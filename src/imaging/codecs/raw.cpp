@@ -24,6 +24,7 @@
 #include <cstring>
 #include <string>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/jpeg.h"
 
@@ -49,14 +50,10 @@ struct TiffReader {
     return offset <= size && bytes <= size - offset;
   }
   uint16_t U16(size_t at) const {
-    return little ? uint16_t(data[at] | (data[at + 1] << 8))
-                  : uint16_t((data[at] << 8) | data[at + 1]);
+    return little ? byte_order::GetLe16(data + at) : byte_order::GetBe16(data + at);
   }
   uint32_t U32(size_t at) const {
-    return little ? uint32_t(data[at]) | (uint32_t(data[at + 1]) << 8) |
-                        (uint32_t(data[at + 2]) << 16) | (uint32_t(data[at + 3]) << 24)
-                  : (uint32_t(data[at]) << 24) | (uint32_t(data[at + 1]) << 16) |
-                        (uint32_t(data[at + 2]) << 8) | data[at + 3];
+    return little ? byte_order::GetLe32(data + at) : byte_order::GetBe32(data + at);
   }
 };
 

@@ -15,9 +15,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
+
+using byte_order::GetLe16;
 
 constexpr uint32_t kOptionRle = 1;
 
@@ -30,7 +33,6 @@ enum TgaType : uint8_t {
   kRleGrey = 11,
 };
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 struct TgaHeader {
   uint8_t idLength;
@@ -56,7 +58,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
     image.SetLastError("file too short for a TGA header");
     return false;
   }
-  TgaHeader h{d[0], d[1], d[2], Le16(d + 3), Le16(d + 5), d[7], Le16(d + 12), Le16(d + 14), d[16], d[17]};
+  TgaHeader h{d[0], d[1], d[2], GetLe16(d + 3), GetLe16(d + 5), d[7], GetLe16(d + 12), GetLe16(d + 14), d[16], d[17]};
   const uint8_t base = h.imageType & 7;
   const bool rle = (h.imageType & 8) != 0;
   if ((h.imageType & ~8) < 1 || (h.imageType & ~8) > 3) {
@@ -125,7 +127,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
       const uint8_t* p = d + mapStart + i * mapEntryBytes;
       RGBQuad c;
       if (h.mapBits <= 16)
-        c = From555(Le16(p));
+        c = From555(GetLe16(p));
       else
         c = RGBQuad{p[0], p[1], p[2], uint8_t(h.mapBits == 32 ? p[3] : 0)};
       if (h.mapBits == 32 && c.reserved != 0) mapHasAlpha = true;
@@ -163,7 +165,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
       dst[x] = p[0];
       if (h.bits == 16) alpha = p[1];
     } else if (base == kColourMapped) {
-      unsigned index = h.bits == 8 ? p[0] : Le16(p);
+      unsigned index = h.bits == 8 ? p[0] : GetLe16(p);
       if (index >= map.size() || index < h.mapFirst) {
         index = 0;  // an index outside the map shows the first colour
       }
@@ -176,7 +178,7 @@ bool Decode(CImage& image, const uint8_t* d, size_t n) {
         dst[x * 3 + 2] = c.red;
       }
     } else if (h.bits <= 16) {
-      uint16_t v = Le16(p);
+      uint16_t v = GetLe16(p);
       RGBQuad c = From555(v);
       dst[x * 3] = c.blue;
       dst[x * 3 + 1] = c.green;

@@ -27,11 +27,15 @@
 #include <string>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/codecs/emf.h"
 #include "imaging/codecs/raster2d.h"
 
 namespace {
+
+using byte_order::GetLe16;
+using byte_order::GetLe32;
 
 using raster2d::Paint;
 using raster2d::PointF;
@@ -41,14 +45,12 @@ using raster2d::Rgb;
 constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return uint32_t(Le16(p)) | uint32_t(Le16(p + 2)) << 16; }
 
 bool IsWmf(const uint8_t* d, size_t n) {
-  if (n >= 22 && Le32(d) == kPlaceableKey) return true;
+  if (n >= 22 && GetLe32(d) == kPlaceableKey) return true;
   // A plain header: type 1 (memory) or 2 (disk), 9 words, version 1 or 3.
-  return n >= 18 && (Le16(d) == 1 || Le16(d) == 2) && Le16(d + 2) == 9 &&
-         (Le16(d + 4) == 0x0100 || Le16(d + 4) == 0x0300);
+  return n >= 18 && (GetLe16(d) == 1 || GetLe16(d) == 2) && GetLe16(d + 2) == 9 &&
+         (GetLe16(d + 4) == 0x0100 || GetLe16(d + 4) == 0x0300);
 }
 
 bool Sniff(const uint8_t* d, size_t n) { return IsWmf(d, n) || metafile::IsEmf(d, n); }
@@ -501,12 +503,12 @@ bool DecodeWmf(CImage& image, const uint8_t* d, size_t n) {
     image.SetLastError("file too large");
     return false;
   }
-  const bool placeable = Le32(d) == kPlaceableKey;
+  const bool placeable = GetLe32(d) == kPlaceableKey;
   double frameW = 0, frameH = 0;  // points
   if (placeable) {
-    int left = int16_t(Le16(d + 6)), top = int16_t(Le16(d + 8)), right = int16_t(Le16(d + 10)),
-        bottom = int16_t(Le16(d + 12));
-    unsigned inch = Le16(d + 14);
+    int left = int16_t(GetLe16(d + 6)), top = int16_t(GetLe16(d + 8)), right = int16_t(GetLe16(d + 10)),
+        bottom = int16_t(GetLe16(d + 12));
+    unsigned inch = GetLe16(d + 14);
     if (inch == 0 || right == left || bottom == top) {
       image.SetLastError("placeable header without a size");
       return false;
