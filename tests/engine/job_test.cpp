@@ -109,7 +109,7 @@ std::vector<std::string> FilesUnder(const fs::path& root) {
 class JobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CSettings& s = GetSettings();
+    CSettings& s = settings;
     s.ResetToDefaults();
     s.OutputFolder = (tmp.path() / "out").string() + "/";
     s.OutputFormat = 1;  // PNG: lossless, fast to check
@@ -121,7 +121,7 @@ class JobTest : public ::testing::Test {
   // Runs a job over the entries and waits for the worker.
   JobStartResult Run(const std::vector<std::string>& entries) {
     std::thread worker;
-    JobStartResult r = StartConversion(job, GetSettings(), entries, host, nullptr, worker);
+    JobStartResult r = StartConversion(job, settings, entries, host, nullptr, worker);
     if (worker.joinable()) worker.join();
     return r;
   }
@@ -130,6 +130,7 @@ class JobTest : public ::testing::Test {
     return host.finished.empty() ? "" : FormatSummary(host.finished.back().counts);
   }
 
+  CSettings settings;  // the fixture's own record, not the process-wide one
   TempDir tmp;
   fs::path src;
   RecordingHost host;
@@ -182,7 +183,7 @@ TEST_F(JobTest, DamagedAndHostileFilesAreCountedAndTheJobGoesOn) {
 }
 
 TEST_F(JobTest, KeptStructureWithPerFolderAndThroughNumbering) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   MakePicture((src / "x/a.png").string(), 4, 4, FORMAT_PNG);
   MakePicture((src / "x/b.png").string(), 4, 4, FORMAT_PNG);
   MakePicture((src / "y/c.png").string(), 4, 4, FORMAT_PNG);
@@ -210,7 +211,7 @@ TEST_F(JobTest, KeptStructureWithPerFolderAndThroughNumbering) {
 }
 
 TEST_F(JobTest, BackupsOverTwoRunsAndBesideTheSource) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   MakePicture((src / "p.bmp").string(), 6, 6, FORMAT_BMP);
   s.OutputFolder = "";  // beside the source: asks first
   ASSERT_EQ(Run({(src / "p.bmp").string()}), JobStartResult::Started);
@@ -230,7 +231,7 @@ TEST_F(JobTest, BackupsOverTwoRunsAndBesideTheSource) {
 }
 
 TEST_F(JobTest, SourceReplacedByItsOwnOutputOnlyWithBackupOrConsent) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.OutputFolder = src.string() + "/";
   s.OutputFormat = 5;  // keep the format: p.png would become p.png again
   s.Backup = 0;
@@ -287,7 +288,7 @@ TEST_F(JobTest, PipesAndFilesChangingUnderTheJobFailAlone) {
 }
 
 TEST_F(JobTest, AnsweringNoToAQuestionStartsNothing) {
-  GetSettings().OutputFolder = "";
+  settings.OutputFolder = "";
   host.answer = Answer::No;
   NamedEvent(kEventDone).Set();
   EXPECT_EQ(Run({src.string()}), JobStartResult::Declined);
@@ -296,7 +297,7 @@ TEST_F(JobTest, AnsweringNoToAQuestionStartsNothing) {
 
 TEST_F(JobTest, OutputFolderThatCannotBeCreatedShowsMessage145) {
   testing_support::WriteFileText((tmp.path() / "file").string(), "x");
-  GetSettings().OutputFolder = (tmp.path() / "file/sub/").string();
+  settings.OutputFolder = (tmp.path() / "file/sub/").string();
   EXPECT_EQ(Run({src.string()}), JobStartResult::FolderFailed);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text,
@@ -304,7 +305,7 @@ TEST_F(JobTest, OutputFolderThatCannotBeCreatedShowsMessage145) {
 }
 
 TEST_F(JobTest, KeepFormatWritesTheSourceFormatUnderItsOwnExtension) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.OutputFormat = 5;
   MakePicture((src / "a.Bmp").string(), 5, 3, FORMAT_BMP);
   MakePicture((src / "b.png").string(), 5, 3, FORMAT_PNG);
@@ -314,7 +315,7 @@ TEST_F(JobTest, KeepFormatWritesTheSourceFormatUnderItsOwnExtension) {
 }
 
 TEST_F(JobTest, KeepFormatWritesHeicAsHeicAndFailsRawWithAReason) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.OutputFormat = 5;
   ASSERT_TRUE(camera_files::MakeOrientedHeic((src / "phone.HEIC").string(), 32, 16, 1));
   ASSERT_TRUE(camera_files::MakeTestDng((src / "shot.dng").string(), 32, 24, 1));
@@ -328,7 +329,7 @@ TEST_F(JobTest, KeepFormatWritesHeicAsHeicAndFailsRawWithAReason) {
 }
 
 TEST_F(JobTest, TurnedHeicIsTurnedOnceAndKeepsOrientationOne) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.GdiplusAvailable = 1;
   s.RotationMode = 4;  // by the orientation tag
   s.KeepExisting = 1;
@@ -345,7 +346,7 @@ TEST_F(JobTest, TurnedHeicIsTurnedOnceAndKeepsOrientationOne) {
 // the whole picture's way, and so does the job's file with its metadata (an
 // orientation tag that is not applied stays in the output).
 TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.GdiplusAvailable = 1;
   s.KeepExisting = 1;
   const std::string bmp = (tmp.path() / "pattern.bmp").string();
@@ -446,7 +447,7 @@ TEST_F(JobTest, StopIsHonouredAfterTheCurrentFile) {
 }
 
 TEST_F(JobTest, ReadOnlyTargetWithoutBackupIsOverwritten) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.Backup = 0;
   MakePicture((src / "r.png").string(), 9, 9, FORMAT_PNG);
   fs::create_directories(tmp.path() / "out");
@@ -458,7 +459,7 @@ TEST_F(JobTest, ReadOnlyTargetWithoutBackupIsOverwritten) {
 }
 
 TEST_F(JobTest, InteractiveSkipAndDoNotShowAgain) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.Interactive = 1;
   MakePicture((src / "1.png").string(), 4, 4, FORMAT_PNG);
   MakePicture((src / "2.png").string(), 4, 4, FORMAT_PNG);
@@ -473,7 +474,7 @@ TEST_F(JobTest, InteractiveSkipAndDoNotShowAgain) {
 // "By the camera's tag" chosen in the dialog for this and every following
 // file turns both photos, though the settings never asked for it.
 TEST_F(JobTest, InteractiveCameraRotationAppliedToAll) {
-  CSettings& s = GetSettings();
+  CSettings& s = settings;
   s.GdiplusAvailable = InitMetadataSupport() ? 1 : 0;
   ASSERT_EQ(s.GdiplusAvailable, 1);
   s.Interactive = 1;
@@ -501,7 +502,7 @@ TEST_F(JobTest, VanishedSourceFailsWithItsReasonAndResumeSkipsTheRest) {
     fs::last_write_time(src / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
   // Collected, then gone before the worker reaches it.
   job.fileList = {(src / "a.png").string(), (src / "b.png").string(), (src / "c.png").string()};
-  job.settings = &GetSettings();
+  job.settings = &settings;
   job.host = &host;
   job.abortEvent = &NamedEvent(kEventAbort);
   job.doneEvent = &NamedEvent(kEventDone);
