@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "imaging/byte_order.h"
 #include "imaging/image.h"
 #include "imaging/metadata.h"
 #include "imaging/watermark.h"
@@ -19,10 +20,10 @@ int OrientationValue(const PropertyItem& item) {
   switch (item.type) {
     case 3:  // SHORT
     case 8:  // SSHORT
-      return v.size() >= 2 ? int(v[0] | (v[1] << 8)) : v[0];
+      return v.size() >= 2 ? int(byte_order::GetLe16(v.data())) : v[0];
     case 4:  // LONG
     case 9:  // SLONG
-      return v.size() >= 4 ? int(v[0] | (v[1] << 8) | (v[2] << 16) | (uint32_t(v[3]) << 24)) : v[0];
+      return v.size() >= 4 ? int(byte_order::GetLe32(v.data())) : v[0];
     default:
       return v[0];
   }

@@ -28,6 +28,7 @@
 
 #include "imaging/codecs/heif.h"
 #include "imaging/codecs/raw.h"
+#include "imaging/byte_order.h"
 #include "imaging/metadata_ext.h"
 
 // Exiv2 0.27 hands out std::auto_ptr, which C++20 marks deprecated.
@@ -226,11 +227,6 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& data) {
   return CImage::ReadFile(path, data, error);
 }
 
-uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-uint32_t Be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 bool IsJpeg(const std::vector<uint8_t>& d) {
   return d.size() >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
 }
@@ -247,12 +243,12 @@ bool JpegDensity(const std::vector<uint8_t>& d, long& xdpi, long& ydpi) {
   while (pos + 4 <= d.size() && d[pos] == 0xFF) {
     const uint8_t marker = d[pos + 1];
     if (marker == 0xDA || marker == 0xD9) break;
-    const size_t len = Be16(&d[pos + 2]);
+    const size_t len = byte_order::GetBe16(&d[pos + 2]);
     if (len < 2 || pos + 2 + len > d.size()) break;
     const uint8_t* seg = &d[pos + 4];
     if (marker == 0xE0 && len >= 16 && std::memcmp(seg, "JFIF\0", 5) == 0) {
       const uint8_t unit = seg[7];
-      const long x = Be16(seg + 8), y = Be16(seg + 10);
+      const long x = byte_order::GetBe16(seg + 8), y = byte_order::GetBe16(seg + 10);
       if (x == 0 || y == 0) return false;
       if (unit == 1) {
         xdpi = x;
@@ -274,7 +270,7 @@ bool JpegDensity(const std::vector<uint8_t>& d, long& xdpi, long& ydpi) {
 bool PngDensity(const std::vector<PngChunk>& chunks, long& xdpi, long& ydpi) {
   for (const PngChunk& c : chunks) {
     if (c.type != "pHYs" || c.data.size() != 9 || c.data[8] != 1) continue;
-    const uint32_t x = Be32(c.data.data()), y = Be32(c.data.data() + 4);
+    const uint32_t x = byte_order::GetBe32(c.data.data()), y = byte_order::GetBe32(c.data.data() + 4);
     if (x == 0 || y == 0) return false;
     xdpi = long(x * 0.0254 + 0.5);
     ydpi = long(y * 0.0254 + 0.5);
@@ -411,8 +407,8 @@ bool RewritePng(const std::vector<uint8_t>& file, const PropertyItemList* items,
   BuildExif(exif, items, count, options);
   long xdpi = 0, ydpi = 0;
   const bool density = PngDensity(chunks, xdpi, ydpi);
-  UpdateDescriptiveTags(exif, long(Be32(chunks[0].data.data())),
-                        long(Be32(chunks[0].data.data() + 4)), density, xdpi, ydpi);
+  UpdateDescriptiveTags(exif, long(byte_order::GetBe32(chunks[0].data.data())),
+                        long(byte_order::GetBe32(chunks[0].data.data() + 4)), density, xdpi, ydpi);
 
   std::vector<PngChunk> added;
   if (!exif.empty()) {
@@ -638,7 +634,7 @@ bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chu
   size_t pos = 8;
   while (pos < file.size()) {
     if (file.size() - pos < 12) return false;
-    const uint32_t length = Be32(&file[pos]);
+    const uint32_t length = byte_order::GetBe32(&file[pos]);
     if (length > 0x7FFFFFFFu || file.size() - pos - 12 < length) return false;
     PngChunk c;
     c.type.assign(reinterpret_cast<const char*>(&file[pos + 4]), 4);

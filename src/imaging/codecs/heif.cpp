@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 
 namespace {
@@ -44,17 +45,13 @@ namespace {
 
 enum class HeifKind { kNone, kHeic, kAvif };
 
-uint32_t Be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 bool BrandIs(const uint8_t* p, const char* brand) { return std::memcmp(p, brand, 4) == 0; }
 
 // Reads the ftyp box at the start of the file: the major brand and the
 // compatible brands inside the box.
 HeifKind ClassifyBrands(const uint8_t* data, size_t size) {
   if (size < 16 || !BrandIs(data + 4, "ftyp")) return HeifKind::kNone;
-  size_t boxSize = Be32(data);
+  size_t boxSize = byte_order::GetBe32(data);
   if (boxSize < 16) return HeifKind::kNone;
   boxSize = std::min(boxSize, size);
   static const char* const kHeic[] = {"heic", "heix", "hevc", "hevx", "heim", "heis"};
@@ -143,7 +140,7 @@ std::vector<uint8_t> ReadMetadataBlock(heif_image_handle* handle, const char* ty
 // TIFF header; the image keeps the block from that header on.
 std::vector<uint8_t> StripExifHeader(const std::vector<uint8_t>& item) {
   if (item.size() < 4) return {};
-  const uint64_t offset = Be32(item.data());
+  const uint64_t offset = byte_order::GetBe32(item.data());
   if (offset > item.size() - 4) return {};
   auto begin = item.begin() + 4 + std::ptrdiff_t(offset);
   if (item.end() - begin < 8) return {};
