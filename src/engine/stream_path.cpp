@@ -44,14 +44,7 @@ bool StreamJpegToPng(CJpegBandReader& reader, CImage& band, std::vector<uint8_t>
 bool StreamJpegToJpeg(CJpegBandReader& reader, CImage& band, const CFormatJPEG& jpeg,
                       std::vector<uint8_t>& bytes) {
   if (band.GetBpp() != 24) return false;
-  // The encoder settings CFormatJPEG::Encode lends the picture.
-  uint32_t bits = 0x01;
-  if (jpeg.Progressive != 0) bits |= 0x10;
-  if (jpeg.OptimizeHuffmanCoding != 0) bits |= 0x08;
-  if (jpeg.Smoothing != 0) bits |= 0x40;
-  band.SetJpegQuality(uint8_t(jpeg.Quality & 0xFF));
-  band.SetCodecOption(bits, FORMAT_JPG);
-  if (jpeg.Smoothing != 0) band.SetJpegSmoothing(uint8_t(jpeg.Smoothing));
+  jpeg.LendSettings(band);
   CJpegBandWriter writer;
   if (!writer.Begin(band, reader.Height(), bytes) || !writer.AddBand(band)) return false;
   while (reader.RowsLeft() > 0)

@@ -6,8 +6,8 @@
 // picture exactly as decoded (no rotation, flip or tone change, no resize,
 // no watermark, no filter, no dialog) and the source and output are a pair
 // written in bands: a JPEG source (by its content) and a PNG output that is
-// not interlaced, or a colour JPEG source and a JPEG output. Everything else goes the whole-picture way. Either way
-// the output bytes are the same.
+// not interlaced, or a colour JPEG source and a JPEG output. Everything else
+// goes the whole-picture way. Either way the output bytes are the same.
 #pragma once
 
 #include <cstddef>

@@ -70,13 +70,19 @@ void COutputFormat::Encode(CImage&, const std::string&, const SourceInfo&, Encod
   out.result = 0;
 }
 
-void CFormatJPEG::Encode(CImage& image, const std::string& /*sourcePath*/,
-                         const SourceInfo& /*info*/, EncodedOutput& out) {
+void CFormatJPEG::LendSettings(CImage& image) const {
   // The user's choices apply to every file, resized or not.
   uint32_t bits = 0x01;
   if (Progressive != 0) bits |= 0x10;
   if (OptimizeHuffmanCoding != 0) bits |= 0x08;
   if (Smoothing != 0) bits |= 0x40;
+  image.SetJpegQuality(uint8_t(Quality & 0xFF));
+  image.SetCodecOption(bits, FORMAT_JPG);
+  if (Smoothing != 0) image.SetJpegSmoothing(uint8_t(Smoothing));
+}
+
+void CFormatJPEG::Encode(CImage& image, const std::string& /*sourcePath*/,
+                         const SourceInfo& /*info*/, EncodedOutput& out) {
   out.extension = Extension();
   out.metadata = true;
   if (image.GetBpp() == 24) {
@@ -85,9 +91,7 @@ void CFormatJPEG::Encode(CImage& image, const std::string& /*sourcePath*/,
     const uint32_t oldBits = image.GetCodecOption(FORMAT_JPG);
     const uint8_t oldQuality = image.GetJpegQuality();
     const uint8_t oldSmoothing = image.GetJpegSmoothing();
-    image.SetJpegQuality(uint8_t(Quality & 0xFF));
-    image.SetCodecOption(bits, FORMAT_JPG);
-    if (Smoothing != 0) image.SetJpegSmoothing(uint8_t(Smoothing));
+    LendSettings(image);
     EncodeAs(image, FORMAT_JPG, out);
     image.SetCodecOption(oldBits, FORMAT_JPG);
     image.SetJpegQuality(oldQuality);
@@ -98,9 +102,7 @@ void CFormatJPEG::Encode(CImage& image, const std::string& /*sourcePath*/,
     CImage copy;
     copy.Copy(image, true, true, true);
     copy.IncreaseBpp(24);
-    copy.SetJpegQuality(uint8_t(Quality & 0xFF));
-    copy.SetCodecOption(bits, FORMAT_JPG);
-    if (Smoothing != 0) copy.SetJpegSmoothing(uint8_t(Smoothing));
+    LendSettings(copy);
     EncodeAs(copy, FORMAT_JPG, out);
   }
 }

@@ -98,6 +98,9 @@ class CFormatJPEG : public COutputFormat {
   void Describe(std::string& text) override;
   void Encode(CImage& image, const std::string& sourcePath, const SourceInfo& info,
               EncodedOutput& out) override;
+  // Sets the encoder settings of these options (quality, progressive,
+  // optimised tables, smoothing) on a 24-bit picture about to be encoded.
+  void LendSettings(CImage& image) const;
 
   int Quality = 75;               // 1..100 (held there when read)
   int OptimizeHuffmanCoding = 1;  // switch
