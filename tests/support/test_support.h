@@ -548,6 +548,19 @@ inline ::testing::AssertionResult SamePixels(const CImage& image, const RefImage
   return MatchesRef(image, ref, false, tolerance);
 }
 
+// Pixels of a two-level reference (white 255) that are not white exactly
+// where the source is lighter than mid grey (luma weights 299/587/114).
+inline int BlackWhiteMismatches(const CImage& source, const RefImage& ref) {
+  int wrong = 0;
+  for (int y = 0; y < ref.height; ++y)
+    for (int x = 0; x < ref.width; ++x) {
+      RGBQuad c = source.GetPixelColor(x, ref.height - 1 - y, false);
+      bool light = c.red * 299 + c.green * 587 + c.blue * 114 >= 128000;
+      if ((ref.at(x, y, 0) == 255) != light) ++wrong;
+    }
+  return wrong;
+}
+
 // Compares the alpha plane of image (255 where it has none) with ref.
 inline ::testing::AssertionResult SameAlpha(const CImage& image, const RefImage& ref) {
   if (image.GetWidth() != ref.width || image.GetHeight() != ref.height)

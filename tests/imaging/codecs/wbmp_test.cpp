@@ -57,14 +57,7 @@ TEST(Wbmp, WritesAnyImageAsBlackAndWhite) {
   ASSERT_EQ(ref.width, 21);
   ASSERT_EQ(ref.height, 11);
   // Each pixel is white exactly when the source is lighter than mid grey.
-  int wrong = 0;
-  for (int y = 0; y < 11; ++y)
-    for (int x = 0; x < 21; ++x) {
-      RGBQuad c = image.GetPixelColor(x, 10 - y, false);
-      bool light = c.red * 299 + c.green * 587 + c.blue * 114 >= 128000;
-      if ((ref.at(x, y, 0) == 255) != light) ++wrong;
-    }
-  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(BlackWhiteMismatches(image, ref), 0);
   CImage back;
   ASSERT_TRUE(back.Load(file)) << back.GetLastError();
   EXPECT_TRUE(SamePixels(back, ref));
