@@ -45,38 +45,3 @@ uint8_t WriteOutput(EncodedOutput& out, std::string& outputBase, const PropertyI
   }
   return 0;
 }
-
-uint8_t SaveOutput(COutputFormat& format, CImage& image, const std::string& sourcePath,
-                   std::string& outputBase, const PropertyItemList* items, int propertyCount,
-                   const SourceInfo& info) {
-  EncodedOutput out;
-  SourceInfo withItems = info;
-  if (withItems.Items == nullptr) {
-    withItems.Items = items;
-    withItems.ItemCount = propertyCount;
-  }
-  format.Encode(image, sourcePath, withItems, out);
-  std::string error;
-  uint8_t result = WriteOutput(out, outputBase, items, propertyCount, info.Options, &error);
-  if (result != 0 && !error.empty()) image.SetLastError(error);
-  return result;
-}
-
-bool WriteMetadataWith(const std::string& finalPath, const PropertyItemList* items, int count,
-                       const MetadataWriteOptions& options, std::string* reason) {
-  auto fail = [reason](const std::string& text) {
-    if (reason) *reason = text;
-    return false;
-  };
-  if (!InitMetadataSupport()) return fail("metadata support is not available");
-  if (!options.KeepExisting && !options.UseUserComment) return true;
-  std::vector<uint8_t> file;
-  std::string error;
-  if (!CImage::ReadFile(finalPath, file, error)) return fail("cannot read " + finalPath);
-  std::vector<uint8_t> out = file;
-  if (!AddMetadata(out, items, count, options, reason)) return false;
-  if (out == file) return true;
-  std::string why;
-  if (!WriteFileReplacing(finalPath, out, why)) return fail(why);
-  return true;
-}

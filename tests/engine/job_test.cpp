@@ -17,6 +17,7 @@
 #include "imaging/metadata.h"
 #include "formats/output_format.h"
 #include "imaging/property_items.h"
+#include "output_helpers.h"
 #include "output/write_output.h"
 #include "settings/settings.h"
 #include "camera_files.h"

@@ -10,6 +10,7 @@
 
 #include "imaging/codecs/codec.h"
 #include "imaging/metadata_ext.h"
+#include "output_helpers.h"
 #include "output/write_output.h"
 #include "test_support.h"
 

@@ -2,6 +2,7 @@
 // jbgtopbm; writing; damaged files.
 #include "test_support.h"
 #include "formats/output_format.h"
+#include "output_helpers.h"
 #include "output/write_output.h"
 
 using namespace testing_support;
