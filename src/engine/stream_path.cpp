@@ -7,9 +7,8 @@
 //
 // Memory of one streamed JPEG to PNG file: the source file, one band of
 // decoded rows, libjpeg's own buffers (the whole coefficient buffer for a
-// progressive source), and the PNG writer's filtered picture data, which
-// libdeflate compresses in one pass (a streaming compressor would give other
-// bytes); while it compresses, the packed result is the second block.
+// progressive source), the PNG writer's group of filtered rows and zlib's
+// state, and the packed output as it grows.
 #include "engine/stream_path.h"
 
 #include <utility>
@@ -33,10 +32,10 @@ bool IsJpegSource(const uint8_t* data, size_t size) {
 
 bool StreamJpegToPng(CJpegBandReader& reader, CImage& band, std::vector<uint8_t>& bytes) {
   CPngBandWriter writer;
-  if (!writer.Begin(band, reader.Height()) || !writer.AddBand(band)) return false;
+  if (!writer.Begin(band, reader.Height(), bytes) || !writer.AddBand(band)) return false;
   while (reader.RowsLeft() > 0)
     if (!reader.ReadBand(band, kBandRows) || !writer.AddBand(band)) return false;
-  return writer.Finish(bytes);
+  return writer.Finish();
 }
 
 // A colour JPEG written again as JPEG with the format's options (grey

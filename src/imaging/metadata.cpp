@@ -387,11 +387,16 @@ bool RewriteJpeg(const std::vector<uint8_t>& file, const PropertyItemList* items
   return true;
 }
 
-bool RewritePng(const std::vector<uint8_t>& file, const PropertyItemList* items, int count,
-                const MetadataWriteOptions& options, std::vector<uint8_t>& out,
-                std::string* reason) {
-  std::vector<PngChunk> chunks;
-  if (!ParsePngChunks(file, chunks) || chunks.empty() || chunks[0].type != "IHDR" ||
+// Puts the metadata into a PNG file in place: the new chunks go before the
+// first IDAT, as eXIf must; older EXIF chunks and text chunks with a keyword
+// written here are dropped, every chunk's CRC is made right and anything
+// after IEND is cut. The image data is never copied; on failure the file is
+// as it was.
+bool RewritePng(std::vector<uint8_t>& file, const PropertyItemList* items, int count,
+                const MetadataWriteOptions& options, std::string* reason) {
+  std::vector<PngChunk> chunks;  // IDAT chunks without their data
+  std::vector<size_t> at;
+  if (!ParsePngChunks(file, chunks, &at) || chunks.empty() || chunks[0].type != "IHDR" ||
       chunks[0].data.size() != 13)
     return Fail(reason, "not a valid PNG file");
 
@@ -430,27 +435,39 @@ bool RewritePng(const std::vector<uint8_t>& file, const PropertyItemList* items,
       replacedKeywords.insert(t.keyword);
     }
   }
-  if (added.empty()) {
-    out = file;
-    return true;
-  }
+  if (added.empty()) return true;
 
-  // The new chunks go before the first IDAT, as eXIf must; older EXIF
-  // chunks and text chunks with a keyword written here are dropped.
-  std::vector<PngChunk> result;
-  bool inserted = false;
-  for (PngChunk& c : chunks) {
-    if (c.type == "eXIf") continue;
+  size_t insertAt = chunks.size();
+  std::vector<bool> dropped(chunks.size(), false);
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    const PngChunk& c = chunks[i];
     const std::string keyword = PngTextKeyword(c);
-    if (!keyword.empty() && replacedKeywords.count(keyword)) continue;
-    if (!inserted && (c.type == "IDAT" || c.type == "IEND")) {
-      result.insert(result.end(), added.begin(), added.end());
-      inserted = true;
-    }
-    result.push_back(std::move(c));
+    dropped[i] = c.type == "eXIf" || (!keyword.empty() && replacedKeywords.count(keyword));
+    if (insertAt == chunks.size() && (c.type == "IDAT" || c.type == "IEND")) insertAt = i;
   }
-  if (!inserted) return Fail(reason, "PNG file without image data");
-  out = BuildPng(result);
+  if (insertAt == chunks.size()) return Fail(reason, "PNG file without image data");
+  std::vector<uint8_t> bytes;
+  for (const PngChunk& c : added) AppendPngChunk(bytes, c);
+
+  // The one step that may fail (for memory) comes first and changes nothing
+  // when it does.
+  file.insert(file.begin() + long(at[insertAt]), bytes.begin(), bytes.end());
+  for (size_t i = insertAt; i < at.size(); ++i) at[i] += bytes.size();
+  const size_t end = at.back() + 12;  // IEND has no data
+  file.resize(end);
+  for (size_t i = chunks.size(); i-- > 0;)
+    if (dropped[i]) {
+      const size_t size = 12 + byte_order::GetBe32(file.data() + at[i]);
+      file.erase(file.begin() + long(at[i]), file.begin() + long(at[i] + size));
+      for (size_t k = i + 1; k < at.size(); ++k) at[k] -= size;
+    }
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    if (dropped[i]) continue;
+    uint8_t* chunk = file.data() + at[i];
+    const uint32_t length = byte_order::GetBe32(chunk);
+    const uint32_t crc = uint32_t(crc32(crc32(0L, Z_NULL, 0), chunk + 4, uInt(length + 4)));
+    byte_order::SetBe32(chunk + 8 + length, crc);
+  }
   return true;
 }
 
@@ -514,14 +531,9 @@ bool AddMetadata(std::vector<uint8_t>& file, const PropertyItemList* items, int 
   if (!options.KeepExisting && !options.UseUserComment) return true;
   std::vector<uint8_t> out;
   try {
-    bool ok;
-    if (IsJpeg(file))
-      ok = RewriteJpeg(file, items, count, options, out, reason);
-    else if (IsPng(file))
-      ok = RewritePng(file, items, count, options, out, reason);
-    else
-      return Fail(reason, "only JPEG and PNG files get metadata");
-    if (!ok) return false;
+    if (IsPng(file)) return RewritePng(file, items, count, options, reason);
+    if (!IsJpeg(file)) return Fail(reason, "only JPEG and PNG files get metadata");
+    if (!RewriteJpeg(file, items, count, options, out, reason)) return false;
   } catch (const std::exception& e) {
     return Fail(reason, e.what());
   } catch (...) {
@@ -628,8 +640,10 @@ const PropertyItem* FindPropertyItem(const PropertyItemList* items, int count, u
 
 // ---- PNG chunks -----------------------------------------------------------------
 
-bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chunks) {
+bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chunks,
+                    std::vector<size_t>* offsets) {
   chunks.clear();
+  if (offsets) offsets->clear();
   if (!IsPng(file)) return false;
   size_t pos = 8;
   while (pos < file.size()) {
@@ -638,7 +652,9 @@ bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chu
     if (length > 0x7FFFFFFFu || file.size() - pos - 12 < length) return false;
     PngChunk c;
     c.type.assign(reinterpret_cast<const char*>(&file[pos + 4]), 4);
-    c.data.assign(file.begin() + long(pos + 8), file.begin() + long(pos + 8 + length));
+    if (!offsets || c.type != "IDAT")
+      c.data.assign(file.begin() + long(pos + 8), file.begin() + long(pos + 8 + length));
+    if (offsets) offsets->push_back(pos);
     pos += 12 + length;
     const bool end = c.type == "IEND";
     chunks.push_back(std::move(c));
@@ -647,24 +663,14 @@ bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chu
   return !chunks.empty() && chunks.back().type == "IEND";
 }
 
-std::vector<uint8_t> BuildPng(const std::vector<PngChunk>& chunks) {
-  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  auto put32 = [&out](uint32_t v) {
-    out.push_back(uint8_t(v >> 24));
-    out.push_back(uint8_t(v >> 16));
-    out.push_back(uint8_t(v >> 8));
-    out.push_back(uint8_t(v));
-  };
-  for (const PngChunk& c : chunks) {
-    put32(uint32_t(c.data.size()));
-    const size_t typeAt = out.size();
-    out.insert(out.end(), c.type.begin(), c.type.begin() + 4);
-    out.insert(out.end(), c.data.begin(), c.data.end());
-    uLong crc = crc32(0L, Z_NULL, 0);
-    crc = crc32(crc, out.data() + typeAt, uInt(4 + c.data.size()));
-    put32(uint32_t(crc));
-  }
-  return out;
+void AppendPngChunk(std::vector<uint8_t>& out, const PngChunk& c) {
+  byte_order::PutBe32(out, uint32_t(c.data.size()));
+  const size_t typeAt = out.size();
+  out.insert(out.end(), c.type.begin(), c.type.begin() + 4);
+  out.insert(out.end(), c.data.begin(), c.data.end());
+  uLong crc = crc32(0L, Z_NULL, 0);
+  crc = crc32(crc, out.data() + typeAt, uInt(4 + c.data.size()));
+  byte_order::PutBe32(out, uint32_t(crc));
 }
 
 PngChunk MakePngTextChunk(const std::string& keyword, const std::string& text) {

@@ -67,11 +67,14 @@ struct PngChunk {
   std::vector<uint8_t> data;  // without length and CRC
 };
 
-// Splits a PNG file into its chunks. False when the signature or a chunk
-// length is wrong or the file ends inside a chunk.
-bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chunks);
-// Joins the signature and the chunks, each with its length and CRC.
-std::vector<uint8_t> BuildPng(const std::vector<PngChunk>& chunks);
+// Splits a PNG file into its chunks, up to IEND. False when the signature
+// or a chunk length is wrong or the file ends inside a chunk. With offsets,
+// also where each chunk starts in file, and the IDAT chunks come without
+// their data.
+bool ParsePngChunks(const std::vector<uint8_t>& file, std::vector<PngChunk>& chunks,
+                    std::vector<size_t>* offsets = nullptr);
+// Appends a chunk with its length and CRC.
+void AppendPngChunk(std::vector<uint8_t>& out, const PngChunk& chunk);
 // A text chunk for keyword: tEXt when text is plain ASCII, otherwise iTXt
 // holding UTF-8 (tEXt is Latin-1 only).
 PngChunk MakePngTextChunk(const std::string& keyword, const std::string& text);

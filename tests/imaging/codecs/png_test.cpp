@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/byte_order.h"
+#include "imaging/codecs/png_bands.h"
 #include "imaging/codecs/png_internal.h"
 #include "test_support.h"
 
@@ -303,6 +304,22 @@ CImage PaethTieImage(int width, int height, int bpp) {
   return img;
 }
 
+// Groups of rows that the writer packs each its own way: noise (which
+// packs to more than 1 MiB, so the data spans several chunks), flat colour
+// with a few edges, and noise again.
+CImage MixedImage(int width, int height) {
+  CImage img;
+  img.Create(width, height, 24);
+  std::mt19937 rnd(7);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = img.TopRow(y);
+    const bool flat = y >= height / 4 && y < height / 2;
+    for (int i = 0; i < width * 3; ++i)
+      row[i] = flat ? uint8_t((i / 3) % 97 < 90 ? 200 : 20 + i % 3) : uint8_t(rnd());
+  }
+  return img;
+}
+
 TEST(PngEncode, RoundTripsEveryKindOfImage) {
   TempDir dir;
   struct Case {
@@ -326,6 +343,7 @@ TEST(PngEncode, RoundTripsEveryKindOfImage) {
   cases.push_back({"rgb", MakePatternImage(45, 31, 24), 2, 8});
   cases.push_back({"paeth-grey", PaethTieImage(64, 40, 8), 0, 8});
   cases.push_back({"paeth-rgb", PaethTieImage(64, 40, 24), 2, 8});
+  cases.push_back({"mixed", MixedImage(900, 600), 2, 8});
   {
     CImage a = MakePatternImage(45, 31, 24);
     a.AlphaCreate();
@@ -384,6 +402,43 @@ TEST(PngEncode, RoundTripsEveryKindOfImage) {
   ASSERT_TRUE(LoadWithImageMagick(path, ref));
   EXPECT_EQ(ref.At(0, 19)[3], 0);   // the white diagonal is transparent
   EXPECT_EQ(ref.At(1, 19)[3], 255);
+}
+
+// A picture written in bands of any height is the file written whole, with
+// the same chunks.
+TEST(PngEncode, BandsGiveTheWholePicturesBytes) {
+  CImage img = MixedImage(900, 600);
+  img.SetIccProfile(MakeIccProfile(1000, "RGB "));
+  std::vector<uint8_t> whole;
+  ASSERT_TRUE(img.Encode(whole, FORMAT_PNG)) << img.GetLastError();
+  size_t idat = 0;
+  for (size_t at = 8; at + 12 <= whole.size();
+       at += 12 + byte_order::GetBe32(whole.data() + at))
+    idat += std::memcmp(whole.data() + at + 4, "IDAT", 4) == 0;
+  EXPECT_GE(idat, 2u);
+  for (int rows : {1, 50, 64, 599}) {
+    SCOPED_TRACE(rows);
+    std::vector<uint8_t> banded{'x'};  // the file is appended
+    CPngBandWriter writer;
+    CImage band;
+    for (int y = 0; y < img.GetHeight(); y += rows) {
+      band.Create(img.GetWidth(), std::min(rows, img.GetHeight() - y), 24);
+      band.SetIccProfile(img.GetIccProfile());
+      for (int r = 0; r < band.GetHeight(); ++r)
+        std::memcpy(band.TopRow(r), img.TopRow(y + r), size_t(img.GetWidth()) * 3);
+      ASSERT_TRUE(y == 0 ? writer.Begin(band, img.GetHeight(), banded) && writer.AddBand(band)
+                         : writer.AddBand(band))
+          << writer.Error();
+    }
+    ASSERT_TRUE(writer.Finish()) << writer.Error();
+    EXPECT_TRUE(std::equal(banded.begin() + 1, banded.end(), whole.begin(), whole.end()));
+  }
+  // Too few rows: the output is left as it was.
+  std::vector<uint8_t> cut{'x'};
+  CPngBandWriter writer;
+  ASSERT_TRUE(writer.Begin(img, img.GetHeight() + 1, cut) && writer.AddBand(img));
+  EXPECT_FALSE(writer.Finish());
+  EXPECT_EQ(cut, std::vector<uint8_t>{'x'});
 }
 
 TEST(PngEncode, ResolutionAndProfile) {
