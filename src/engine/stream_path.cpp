@@ -1,14 +1,12 @@
 // Decoding and encoding in bands (see stream_path.h).
 //
-// Memory of one streamed JPEG to JPEG file: the source file, one band,
-// libjpeg's buffers on both sides (a whole coefficient buffer for a
-// progressive source, and for an output with optimised Huffman tables or
-// progressive), and the encoded output as it grows.
-//
-// Memory of one streamed JPEG to PNG file: the source file, one band of
-// decoded rows, libjpeg's own buffers (the whole coefficient buffer for a
-// progressive source), the PNG writer's group of filtered rows and zlib's
-// state, and the packed output as it grows.
+// Memory of one streamed file: the source file, one band of decoded rows,
+// the reader's buffers (for a JPEG libjpeg's, with the whole coefficient
+// buffer of a progressive source; for a PNG a band of inflated rows and
+// zlib's state), the writer's (for a JPEG libjpeg's, with a whole
+// coefficient buffer for an output with optimised Huffman tables or
+// progressive; for a PNG a group of filtered rows and zlib's state), and
+// the encoded output as it grows.
 #include "engine/stream_path.h"
 
 #include <utility>
@@ -25,30 +23,41 @@ namespace {
 // Rows per band: a few of libjpeg's output groups (16 rows for 4:2:0).
 constexpr int kBandRows = 64;
 
-bool IsJpegSource(const uint8_t* data, size_t size) {
-  const CodecInfo* codec = SniffCodec(data, size);
-  return codec != nullptr && codec->format == FORMAT_JPG;
+// Every band of reader into writer, the first already read into band.
+template <class Reader, class Writer>
+bool Pump(Reader& reader, CImage& band, Writer& writer, std::vector<uint8_t>& bytes) {
+  if (!writer.Begin(band, reader.Height(), bytes) || !writer.AddBand(band)) return false;
+  while (reader.RowsLeft() > 0)
+    if (!reader.ReadBand(band, kBandRows) || !writer.AddBand(band)) return false;
+  return writer.Finish();
 }
 
-bool StreamJpegToPng(CJpegBandReader& reader, CImage& band, std::vector<uint8_t>& bytes) {
+// The picture of reader written with format: as PNG, or as JPEG with the
+// format's options when it is in colour (other pictures are written whole:
+// the JPEG writer turns them into colour first).
+template <class Reader>
+bool Stream(Reader& reader, COutputFormat& format, std::vector<uint8_t>& bytes) {
+  CImage band;
+  if (!reader.ReadBand(band, kBandRows)) return false;
+  if (const CFormatJPEG* jpeg = dynamic_cast<const CFormatJPEG*>(&format)) {
+    if (band.GetBpp() != 24) return false;
+    jpeg->LendSettings(band);
+    CJpegBandWriter writer;
+    return Pump(reader, band, writer, bytes);
+  }
   CPngBandWriter writer;
-  if (!writer.Begin(band, reader.Height(), bytes) || !writer.AddBand(band)) return false;
-  while (reader.RowsLeft() > 0)
-    if (!reader.ReadBand(band, kBandRows) || !writer.AddBand(band)) return false;
-  return writer.Finish();
+  return Pump(reader, band, writer, bytes);
 }
 
-// A colour JPEG written again as JPEG with the format's options (grey
-// pictures are written whole: the writer turns them into colour first).
-bool StreamJpegToJpeg(CJpegBandReader& reader, CImage& band, const CFormatJPEG& jpeg,
-                      std::vector<uint8_t>& bytes) {
-  if (band.GetBpp() != 24) return false;
-  jpeg.LendSettings(band);
-  CJpegBandWriter writer;
-  if (!writer.Begin(band, reader.Height(), bytes) || !writer.AddBand(band)) return false;
-  while (reader.RowsLeft() > 0)
-    if (!reader.ReadBand(band, kBandRows) || !writer.AddBand(band)) return false;
-  return writer.Finish();
+template <class Reader>
+bool StreamFrom(const uint8_t* data, size_t size, COutputFormat& format, std::vector<uint8_t>& bytes,
+                StreamedPicture& picture) {
+  Reader reader;
+  if (!reader.Open(data, size) || !Stream(reader, format, bytes)) return false;
+  picture.width = reader.Width();
+  picture.height = reader.Height();
+  picture.codecOption = reader.CodecOption();
+  return true;
 }
 
 }  // namespace
@@ -61,18 +70,18 @@ bool WritesInBands(const COutputFormat& format) {
 
 bool StreamPicture(const uint8_t* data, size_t size, COutputFormat& format, EncodedOutput& out,
                    StreamedPicture& picture) {
-  if (!WritesInBands(format) || !IsJpegSource(data, size)) return false;
-  CJpegBandReader reader;
-  CImage band;
-  if (!reader.Open(data, size) || !reader.ReadBand(band, kBandRows)) return false;
+  if (!WritesInBands(format)) return false;
+  const CodecInfo* codec = SniffCodec(data, size);
+  if (codec == nullptr) return false;
   std::vector<uint8_t> bytes;
-  const CFormatJPEG* jpeg = dynamic_cast<const CFormatJPEG*>(&format);
-  if (jpeg ? !StreamJpegToJpeg(reader, band, *jpeg, bytes)
-           : !StreamJpegToPng(reader, band, bytes))
+  picture.format = codec->format;
+  if (codec->format == FORMAT_JPG) {
+    if (!StreamFrom<CJpegBandReader>(data, size, format, bytes, picture)) return false;
+  } else if (codec->format == FORMAT_PNG) {
+    if (!StreamFrom<CPngBandReader>(data, size, format, bytes, picture)) return false;
+  } else {
     return false;
-  picture.width = reader.Width();
-  picture.height = reader.Height();
-  picture.jpegCodecOption = reader.CodecOption();
+  }
   out.data = std::move(bytes);
   out.extension = format.Extension();
   out.metadata = true;

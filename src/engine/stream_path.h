@@ -5,9 +5,11 @@
 // The worker takes this path for a file when the job's steps leave its
 // picture exactly as decoded (no rotation, flip or tone change, no resize,
 // no watermark, no filter, no dialog) and the source and output are a pair
-// written in bands: a JPEG source (by its content) and a PNG output that is
-// not interlaced, or a colour JPEG source and a JPEG output. Everything else
-// goes the whole-picture way. Either way the output bytes are the same.
+// written in bands: a JPEG source or a PNG source that is not interlaced and
+// has 8 or 16 bits per sample (by the content), and a PNG output that is not
+// interlaced, or a colour picture of such a source and a JPEG output.
+// Everything else goes the whole-picture way. Either way the output bytes
+// are the same.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +25,8 @@ bool WritesInBands(const COutputFormat& format);
 struct StreamedPicture {
   int width = 0;
   int height = 0;
-  uint32_t jpegCodecOption = 0;  // the source's codec option as a JPEG
+  int format = 0;            // the source's, by its content
+  uint32_t codecOption = 0;  // the source's codec option in that format
 };
 
 // Encodes the source held in data with format a band at a time into out

@@ -215,7 +215,7 @@ bool LeavesPictureAsIs(const Adjustment& a) {
 
 // The whole file in bands when nothing needs its picture whole; false when
 // it is to go the whole-picture way.
-bool StreamSource(const JobContext& ctx, const CImage& image, FileTask& task,
+bool StreamSource(const JobContext& ctx, CImage& image, FileTask& task,
                   const std::vector<uint8_t>& file) {
   if (!ctx.streaming) return false;
   StreamedPicture picture;
@@ -223,10 +223,10 @@ bool StreamSource(const JobContext& ctx, const CImage& image, FileTask& task,
   task.widthIn = task.widthOut = picture.width;
   task.heightIn = task.heightOut = picture.height;
   task.info.FrameCount = 1;
+  // The image keeps the source's codec option, as a whole decode leaves it.
+  image.SetCodecOption(picture.codecOption, picture.format);
   task.info.SourceFormat = FormatFromExtension(task.source);
-  task.info.SourceCodecOption = task.info.SourceFormat == FORMAT_JPG
-                                    ? picture.jpegCodecOption
-                                    : image.GetCodecOption(task.info.SourceFormat);
+  task.info.SourceCodecOption = image.GetCodecOption(task.info.SourceFormat);
   task.info.NotResized = 1;
   task.outcome = FileTask::Outcome::Encoded;
   return true;

@@ -342,11 +342,12 @@ TEST_F(JobTest, TurnedHeicIsTurnedOnceAndKeepsOrientationOne) {
   EXPECT_EQ(RunOutput("exiftool -s3 -n -Orientation -Artist " + Quote(out)), "1\nTester\n");
 }
 
-// JPEG sources written as PNG or JPEG with nothing that needs the whole
-// picture go through in bands: every kind of JPEG gives the very bytes of
-// the whole picture's way, and so does the job's file with its metadata (an
-// orientation tag that is not applied stays in the output).
-TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
+// JPEG and PNG sources written as PNG or JPEG with nothing that needs the
+// whole picture go through in bands: every kind of source gives the very
+// bytes of the whole picture's way, and so does the job's file with its
+// metadata (an orientation tag that is not applied stays in the output).
+// Interlaced PNGs, and pictures not in colour written as JPEG, go whole.
+TEST_F(JobTest, SourcesInBandsWriteTheBytesOfTheWholePicture) {
   CSettings& s = settings;
   s.GdiplusAvailable = 1;
   s.KeepExisting = 1;
@@ -355,18 +356,29 @@ TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
   struct Case {
     const char* name;
     int width, height;
-    std::string make;  // command; %i the pattern, %o the JPEG
+    std::string make;  // command; %i the pattern, %o the source
+    const char* ext = "jpg";
+    bool bands = true;   // the source is read in bands
+    bool colour = true;  // and read in colour
   } cases[] = {
       {"odd420", 101, 67, "cjpeg -quality 90 -outfile %o %i"},
       {"bands444", 333, 211, "cjpeg -quality 95 -sample 1x1 -outfile %o %i"},
       {"progressive", 150, 130, "cjpeg -progressive -outfile %o %i"},
       {"restart", 97, 80, "cjpeg -restart 1 -optimize -outfile %o %i"},
-      {"grey", 75, 140, "cjpeg -grayscale -outfile %o %i"},
+      {"grey", 75, 140, "cjpeg -grayscale -outfile %o %i", "jpg", true, false},
       {"onerow", 123, 1, "cjpeg -outfile %o %i"},
       {"cmyk", 66, 70, conv + " %i -colorspace CMYK -density 300 -units PixelsPerInch %o"},
       {"turned", 90, 40,
        "cjpeg -outfile %o %i && exiftool -q -overwrite_original -n -Orientation=6 "
        "-Artist=Tester %o"},
+      {"rgba", 140, 150,
+       conv + " %i -alpha set -channel A -fx i/w +channel -density 200 -units PixelsPerInch "
+              "-define png:color-type=6 %o",
+       "png"},
+      {"rgb16", 70, 130, conv + " %i -depth 16 -define png:color-type=2 %o", "png"},
+      {"palette", 99, 66, conv + " %i +dither -colors 40 -define png:color-type=3 %o", "png", true,
+       false},
+      {"interlaced", 80, 90, conv + " %i -interlace PNG %o", "png", false},
   };
   CFormatPNG png;
   CFormatJPEG jpeg, jpegProgressive;
@@ -378,12 +390,12 @@ TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MakePicture(bmp, c.width, c.height, FORMAT_BMP);
-    const std::string jpg = (src / (std::string(c.name) + ".jpg")).string();
+    const std::string source = (src / (std::string(c.name) + "." + c.ext)).string();
     std::string cmd = c.make;
     for (size_t at; (at = cmd.find("%i")) != std::string::npos;) cmd.replace(at, 2, Quote(bmp));
-    for (size_t at; (at = cmd.find("%o")) != std::string::npos;) cmd.replace(at, 2, Quote(jpg));
+    for (size_t at; (at = cmd.find("%o")) != std::string::npos;) cmd.replace(at, 2, Quote(source));
     ASSERT_EQ(testing_support::Run(cmd), 0) << cmd;
-    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(jpg);
+    const std::vector<uint8_t> bytes = testing_support::ReadFileBytes(source);
 
     for (size_t f = 0; f < std::size(formats); ++f) {
       COutputFormat* format = formats[f];
@@ -391,12 +403,11 @@ TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
       CImage whole;
       ASSERT_TRUE(whole.Decode(bytes.data(), bytes.size()));
       EncodedOutput expected, streamed;
-      format->Encode(whole, jpg, SourceInfo(), expected);
+      format->Encode(whole, source, SourceInfo(), expected);
       StreamedPicture picture;
-      const bool greyToJpeg = format != &png && std::string(c.name) == "grey";
-      ASSERT_EQ(StreamPicture(bytes.data(), bytes.size(), *format, streamed, picture),
-                !greyToJpeg);
-      if (greyToJpeg) continue;  // written whole
+      const bool inBands = c.bands && (format == &png || c.colour);
+      ASSERT_EQ(StreamPicture(bytes.data(), bytes.size(), *format, streamed, picture), inBands);
+      if (!inBands) continue;  // written whole
       EXPECT_EQ(streamed.data, expected.data);
       EXPECT_EQ(streamed.extension, expected.extension);
       EXPECT_TRUE(streamed.metadata);
@@ -415,20 +426,20 @@ TEST_F(JobTest, JpegInBandsWritesTheBytesOfTheWholePicture) {
   // The job: the metadata goes into the streamed bytes as into the whole
   // picture's, and the orientation tag stays as it was.
   ASSERT_EQ(Run({src.string()}), JobStartResult::Started);
-  EXPECT_EQ(Summary(), "Преобразовано 8 файлов, ошибок 0, пропущено 0");
+  EXPECT_EQ(Summary(), "Преобразовано 12 файлов, ошибок 0, пропущено 0");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string jpg = (src / (std::string(c.name) + ".jpg")).string();
+    const std::string source = (src / (std::string(c.name) + "." + c.ext)).string();
     CImage whole;
-    ASSERT_TRUE(whole.Load(jpg));
+    ASSERT_TRUE(whole.Load(source));
     PropertyItemList items;
-    const int count = ReadAllProperties(jpg, items);
+    const int count = ReadAllProperties(source, items);
     SourceInfo info;
     info.NotResized = 1;
     info.Options = OutputOptionsFrom(s);
     std::string base = (tmp.path() / "whole" / c.name).string();
     fs::create_directories(tmp.path() / "whole");
-    ASSERT_EQ(SaveOutput(*s.OutputFormats[1], whole, jpg, base, &items, count, info), 0);
+    ASSERT_EQ(SaveOutput(*s.OutputFormats[1], whole, source, base, &items, count, info), 0);
     EXPECT_EQ(testing_support::ReadFileBytes((tmp.path() / "out" / c.name).string() + ".png"),
               testing_support::ReadFileBytes(base));
   }

@@ -29,6 +29,7 @@
 // libpng reports errors by longjmp to the function that set the jump; those
 // functions keep their state in a job record owned by the caller and create
 // no C++ objects with destructors, so a jump never skips a destructor.
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <png.h>
 #include <zlib.h>
@@ -337,51 +338,63 @@ bool GatherIdat(const uint8_t* data, size_t size, size_t at, std::vector<uint8_t
   return true;
 }
 
-// Undoes the row filters in place; rows are 1 + stride bytes, the first
-// byte the filter type. False on an unknown filter type.
+// Undoes the filter of one row in place: row is 1 + stride bytes, the first
+// byte the filter type; prev is the previous row's stride bytes (zeros for
+// the first). False on an unknown filter type.
 template <size_t Bpp>
-bool UnfilterRows(uint8_t* rows, size_t stride, size_t height) {
-  std::vector<uint8_t> zeros(stride, 0);
-  const uint8_t* prev = zeros.data();
-  for (size_t y = 0; y < height; ++y) {
-    uint8_t* row = rows + y * (stride + 1);
-    const uint8_t filter = row[0];
-    uint8_t* r = row + 1;
-    switch (filter) {
-      case 0:
-        break;
-      case 1:
-        for (size_t i = Bpp; i < stride; ++i) r[i] = uint8_t(r[i] + r[i - Bpp]);
-        break;
-      case 2:
-        for (size_t i = 0; i < stride; ++i) r[i] = uint8_t(r[i] + prev[i]);
-        break;
-      case 3:
-        for (size_t i = 0; i < Bpp && i < stride; ++i) r[i] = uint8_t(r[i] + (prev[i] >> 1));
-        for (size_t i = Bpp; i < stride; ++i)
-          r[i] = uint8_t(r[i] + ((unsigned(r[i - Bpp]) + prev[i]) >> 1));
-        break;
-      case 4:
-        for (size_t i = 0; i < Bpp && i < stride; ++i) r[i] = uint8_t(r[i] + prev[i]);
-        for (size_t i = Bpp; i < stride; ++i)
-          r[i] = uint8_t(r[i] + Paeth(r[i - Bpp], prev[i], prev[i - Bpp]));
-        break;
-      default:
-        return false;
-    }
-    prev = r;
+inline bool UnfilterRow(uint8_t* row, const uint8_t* prev, size_t stride) {
+  uint8_t* r = row + 1;
+  switch (row[0]) {
+    case 0:
+      break;
+    case 1:
+      for (size_t i = Bpp; i < stride; ++i) r[i] = uint8_t(r[i] + r[i - Bpp]);
+      break;
+    case 2:
+      for (size_t i = 0; i < stride; ++i) r[i] = uint8_t(r[i] + prev[i]);
+      break;
+    case 3:
+      for (size_t i = 0; i < Bpp && i < stride; ++i) r[i] = uint8_t(r[i] + (prev[i] >> 1));
+      for (size_t i = Bpp; i < stride; ++i)
+        r[i] = uint8_t(r[i] + ((unsigned(r[i - Bpp]) + prev[i]) >> 1));
+      break;
+    case 4:
+      for (size_t i = 0; i < Bpp && i < stride; ++i) r[i] = uint8_t(r[i] + prev[i]);
+      for (size_t i = Bpp; i < stride; ++i)
+        r[i] = uint8_t(r[i] + Paeth(r[i - Bpp], prev[i], prev[i - Bpp]));
+      break;
+    default:
+      return false;
   }
   return true;
 }
 
-bool Unfilter(uint8_t* rows, size_t stride, size_t height, size_t bpp) {
+// Undoes the row filters of height rows of 1 + stride bytes each, in place
+// (prev: the row above the first, zeros for a picture's first row).
+template <size_t Bpp>
+bool UnfilterRows(uint8_t* rows, size_t stride, size_t height, const uint8_t* prev) {
+  for (size_t y = 0; y < height; ++y) {
+    uint8_t* row = rows + y * (stride + 1);
+    if (!UnfilterRow<Bpp>(row, prev, stride)) return false;
+    prev = row + 1;
+  }
+  return true;
+}
+
+bool Unfilter(uint8_t* rows, size_t stride, size_t height, size_t bpp,
+              const uint8_t* prev = nullptr) {
+  std::vector<uint8_t> zeros;
+  if (!prev) {
+    zeros.assign(stride, 0);
+    prev = zeros.data();
+  }
   switch (bpp) {
-    case 1: return UnfilterRows<1>(rows, stride, height);
-    case 2: return UnfilterRows<2>(rows, stride, height);
-    case 3: return UnfilterRows<3>(rows, stride, height);
-    case 4: return UnfilterRows<4>(rows, stride, height);
-    case 6: return UnfilterRows<6>(rows, stride, height);
-    case 8: return UnfilterRows<8>(rows, stride, height);
+    case 1: return UnfilterRows<1>(rows, stride, height, prev);
+    case 2: return UnfilterRows<2>(rows, stride, height, prev);
+    case 3: return UnfilterRows<3>(rows, stride, height, prev);
+    case 4: return UnfilterRows<4>(rows, stride, height, prev);
+    case 6: return UnfilterRows<6>(rows, stride, height, prev);
+    case 8: return UnfilterRows<8>(rows, stride, height, prev);
     default: return false;
   }
 }
@@ -394,20 +407,19 @@ inline uint8_t Sample(const uint8_t* row, size_t i) {
   return row[i];
 }
 
-// Unfiltered rows into the image, in the layout PlanPixels and FinishPixels
-// give (palette or grey indices, BGR, alpha plane).
+// Unfiltered rows into the image from its row firstRow on, in the layout
+// PlanPixels and FinishPixels give (palette or grey indices, BGR, alpha
+// plane, which the image must have for colour types with alpha).
 template <bool Wide>
-void StoreRows(ReadJob& job, const uint8_t* rows, size_t stride) {
-  CImage& image = *job.image;
-  const int w = int(job.width), h = int(job.height);
-  const bool alpha =
-      job.colorType == PNG_COLOR_TYPE_GRAY_ALPHA || job.colorType == PNG_COLOR_TYPE_RGB_ALPHA;
-  if (alpha) image.AlphaCreate();
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* src = rows + size_t(y) * (stride + 1) + 1;
+void StoreRows(int colorType, CImage& image, int firstRow, int count, const uint8_t* rows,
+               size_t stride) {
+  const int w = image.GetWidth(), h = image.GetHeight();
+  const bool alpha = colorType == PNG_COLOR_TYPE_GRAY_ALPHA || colorType == PNG_COLOR_TYPE_RGB_ALPHA;
+  for (int y = firstRow; y < firstRow + count; ++y) {
+    const uint8_t* src = rows + size_t(y - firstRow) * (stride + 1) + 1;
     uint8_t* dst = image.TopRow(y);
     uint8_t* a = alpha ? image.AlphaGetPointer(0, h - 1 - y) : nullptr;
-    switch (job.colorType) {
+    switch (colorType) {
       case PNG_COLOR_TYPE_GRAY:
       case PNG_COLOR_TYPE_PALETTE:
         if (!Wide) {
@@ -441,16 +453,33 @@ void StoreRows(ReadJob& job, const uint8_t* rows, size_t stride) {
   }
 }
 
+void StoreRows(const ReadJob& job, CImage& image, int firstRow, int count, const uint8_t* rows,
+               size_t stride) {
+  if (job.colorType == PNG_COLOR_TYPE_GRAY_ALPHA || job.colorType == PNG_COLOR_TYPE_RGB_ALPHA)
+    image.AlphaCreate();
+  if (job.bitDepth == 16)
+    StoreRows<true>(job.colorType, image, firstRow, count, rows, stride);
+  else
+    StoreRows<false>(job.colorType, image, firstRow, count, rows, stride);
+}
+
+// The depth of the image a file FastPathApplies to gives, and the bytes per
+// pixel and per row (without the filter byte) of its data.
+int FastLayout(const ReadJob& job, size_t& bpp, size_t& stride) {
+  static const int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+  bpp = size_t(kChannels[job.colorType]) * size_t(job.bitDepth / 8);
+  stride = size_t(job.width) * bpp;
+  return job.colorType == PNG_COLOR_TYPE_GRAY || job.colorType == PNG_COLOR_TYPE_PALETTE ? 8 : 24;
+}
+
 // The pixels of a file FastPathApplies to, from data[job.pos - 8] (libpng has
 // read the first IDAT's length and type). False with the image untouched
 // when the caller should go on through libpng; *failed is set when the
 // image could not be made (its error is set).
 bool DecodeFast(ReadJob& job, bool* failed) {
   if (job.pos < 8 || std::memcmp(job.data + job.pos - 4, "IDAT", 4) != 0) return false;
-  static const int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
-  const size_t channels = size_t(kChannels[job.colorType]);
-  const size_t bpp = channels * size_t(job.bitDepth / 8);
-  const size_t stride = size_t(job.width) * bpp;
+  size_t bpp = 0, stride = 0;
+  const int outBpp = FastLayout(job, bpp, stride);
   const size_t rawSize = (stride + 1) * size_t(job.height);
   std::vector<uint8_t> raw;
   {
@@ -465,19 +494,12 @@ bool DecodeFast(ReadJob& job, bool* failed) {
     if (r != LIBDEFLATE_SUCCESS) return false;
   }
   if (!Unfilter(raw.data(), stride, job.height, bpp)) return false;
-  switch (job.colorType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE: job.outBpp = 8; break;
-    default: job.outBpp = 24; break;
-  }
+  job.outBpp = outBpp;
   if (!job.image->Create(int(job.width), int(job.height), job.outBpp, FORMAT_PNG)) {
     *failed = true;
     return false;
   }
-  if (job.bitDepth == 16)
-    StoreRows<true>(job, raw.data(), stride);
-  else
-    StoreRows<false>(job, raw.data(), stride);
+  StoreRows(job, *job.image, 0, int(job.height), raw.data(), stride);
   return true;
 }
 
@@ -493,30 +515,37 @@ struct ReadStructs {
   }
 };
 
+// Creates libpng's structures (which the caller's ReadStructs frees) and
+// reads the chunks before the pixels; false with the reason.
+bool OpenRead(ReadJob& job, const uint8_t* data, size_t size, std::string& error) {
+  job.data = data;
+  job.size = size;
+  job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job.msg, PngError, PngWarning);
+  if (job.png) job.info = png_create_info_struct(job.png);
+  if (!job.png || !job.info) {
+    error = "out of memory";
+    return false;
+  }
+  // Sizes are checked against the image's own limit by the caller.
+  png_set_user_limits(job.png, 0x7FFFFFFF, 0x7FFFFFFF);
+  if (!ReadHeader(&job)) {
+    error = job.msg.text[0] ? job.msg.text : "cannot read the header";
+    return false;
+  }
+  return true;
+}
+
 bool DecodeFile(CImage& image, const uint8_t* data, size_t size, bool fast) {
   if (!PngSniff(data, size)) {
     image.SetLastError("not a PNG file");
     return false;
   }
   ReadJob job;
-  job.data = data;
-  job.size = size;
   job.image = &image;
   ReadStructs guard{&job};
-  job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job.msg, PngError, PngWarning);
-  if (!job.png) {
-    image.SetLastError("out of memory");
-    return false;
-  }
-  job.info = png_create_info_struct(job.png);
-  if (!job.info) {
-    image.SetLastError("out of memory");
-    return false;
-  }
-  // Sizes are checked against the image's own limit below.
-  png_set_user_limits(job.png, 0x7FFFFFFF, 0x7FFFFFFF);
-  if (!ReadHeader(&job)) {
-    image.SetLastError(job.msg.text[0] ? job.msg.text : "cannot read the header");
+  std::string error;
+  if (!OpenRead(job, data, size, error)) {
+    image.SetLastError(error);
     return false;
   }
   if (!image.CheckDimensions(job.width, job.height, nullptr)) return false;
@@ -1230,5 +1259,147 @@ bool CPngBandWriter::Finish() {
     return Fail("out of memory");
   }
   state_.reset();
+  return true;
+}
+
+// ---- reading in bands -------------------------------------------------------------
+//
+// The files the fast reading takes (not interlaced, 8 or 16 bits per
+// sample), inflated a band at a time by ISA-L's inflate, which streams as
+// fast as libdeflate inflates in one call (zlib's takes about twice as
+// long). A band is the part of the image a whole decode gives, with the
+// same attributes. The reader gives up where the fast reading would (a bad
+// IDAT chunk, data that does not hold exactly the rows, an unknown filter),
+// and the file is read whole, which decides what such a file gives.
+
+struct CPngBandReader::State {
+  ReadJob job;
+  ReadStructs guard{&job};
+  CImage limits;
+  inflate_state z;
+  bool ended = false;  // the zlib stream has ended, its checksum checked
+  size_t next = 0;     // the next chunk's length field
+  size_t bpp = 0, stride = 0;
+  int outBpp = 0;
+  std::vector<uint8_t> rows;  // a band's rows as inflated: filter byte and stride bytes each
+  std::vector<uint8_t> prev;  // the row above the band, unfiltered
+
+  enum class Chunk { Idat, Other, Bad };
+  // Moves on to the next chunk, handing an IDAT chunk's data to inflate
+  // (Other: any other chunk or the end of the file; Bad: a wrong length or
+  // CRC).
+  Chunk NextChunk() {
+    const uint8_t* data = job.data;
+    const size_t size = job.size;
+    if (size - next < 8 || std::memcmp(data + next + 4, "IDAT", 4) != 0) return Chunk::Other;
+    const size_t length = byte_order::GetBe32(data + next);
+    if (length > 0x7FFFFFFF || length + 12 > size - next ||
+        libdeflate_crc32(0, data + next + 4, length + 4) != byte_order::GetBe32(data + next + 8 + length))
+      return Chunk::Bad;
+    z.next_in = const_cast<uint8_t*>(data + next + 8);
+    z.avail_in = uint32_t(length);
+    next += length + 12;
+    return Chunk::Idat;
+  }
+  // Inflates exactly size bytes into out.
+  bool Inflate(uint8_t* out, size_t size) {
+    z.next_out = out;
+    z.avail_out = uint32_t(size);
+    while (z.avail_out > 0) {
+      if (ended) return false;
+      // Inflate keeps input and output of its own: it is asked first, and
+      // given the next chunk when it has nothing more to give.
+      const uint32_t in = z.avail_in, left = z.avail_out;
+      if (isal_inflate(&z) < 0) return false;
+      if (z.block_state == ISAL_BLOCK_FINISH) {
+        ended = true;
+      } else if (z.avail_out == left && z.avail_in == 0) {
+        if (NextChunk() != Chunk::Idat) return false;
+      } else if (z.avail_out == left && z.avail_in == in) {
+        return false;  // no headway
+      }
+    }
+    return true;
+  }
+  // After the last row: the stream ends there, and the IDAT chunks after
+  // it are sound (data after the end of the stream is ignored, as the whole
+  // decode ignores it).
+  bool EndsHere() {
+    uint8_t extra;
+    if (!ended && (Inflate(&extra, 1) || !ended)) return false;  // more data than rows
+    z.avail_in = 0;
+    for (;;) switch (NextChunk()) {
+        case Chunk::Idat: continue;
+        case Chunk::Other: return true;
+        case Chunk::Bad: return false;
+      }
+  }
+};
+
+CPngBandReader::CPngBandReader() = default;
+CPngBandReader::~CPngBandReader() = default;
+
+bool CPngBandReader::Fail(const std::string& error) {
+  state_.reset();
+  error_ = error;
+  return false;
+}
+
+bool CPngBandReader::Open(const uint8_t* data, size_t size) {
+  state_.reset();
+  error_.clear();
+  width_ = height_ = next_ = 0;
+  if (!PngSniff(data, size)) return Fail("not a PNG file");
+  try {
+    state_ = std::make_unique<State>();
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory");
+  }
+  State& st = *state_;
+  ReadJob& job = st.job;
+  std::string error;
+  if (!OpenRead(job, data, size, error)) return Fail(error);
+  if (!FastPathApplies(job)) return Fail("this file is read whole");
+  if (!st.limits.CheckDimensions(job.width, job.height, nullptr))
+    return Fail(st.limits.GetLastError());
+  if (job.pos < 8 || std::memcmp(job.data + job.pos - 4, "IDAT", 4) != 0)
+    return Fail("this file is read whole");
+  st.outBpp = FastLayout(job, st.bpp, st.stride);
+  st.next = job.pos - 8;
+  isal_inflate_init(&st.z);
+  st.z.crc_flag = ISAL_ZLIB;
+  width_ = int(job.width);
+  height_ = int(job.height);
+  return true;
+}
+
+bool CPngBandReader::ReadBand(CImage& band, int maxRows) {
+  if (!state_ || next_ >= height_ || maxRows < 1) return Fail("no rows left to decode");
+  State& st = *state_;
+  const int rows = std::min(maxRows, height_ - next_);
+  try {
+    if (next_ == 0 || band.GetWidth() != width_ || band.GetHeight() != rows ||
+        band.GetBpp() != st.outBpp) {
+      // A fresh image, with the attributes of a whole decode.
+      if (next_ == 0) band = CImage();
+      if (!band.Create(width_, rows, st.outBpp, FORMAT_PNG)) return Fail(band.GetLastError());
+      st.job.image = &band;
+      ReadAttributes(st.job);
+      band.SetType(FORMAT_PNG);
+      band.SetNumFrames(1);
+    }
+    const size_t bytes = size_t(rows) * (st.stride + 1);
+    st.rows.resize(bytes);
+    if (!st.Inflate(st.rows.data(), bytes)) return Fail("the image data is damaged");
+    if (!Unfilter(st.rows.data(), st.stride, size_t(rows), st.bpp, next_ ? st.prev.data() : nullptr))
+      return Fail("the image data is damaged");
+    StoreRows(st.job, band, 0, rows, st.rows.data(), st.stride);
+    const uint8_t* last = st.rows.data() + bytes - st.stride;
+    st.prev.assign(last, last + st.stride);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory");
+  }
+  next_ += rows;
+  if (next_ == height_ && !st.EndsHere()) return Fail("the image data does not end with the picture");
   return true;
 }

@@ -1,7 +1,8 @@
-// Writing a PNG from bands of rows, for pictures that are never whole in
-// memory. The file is byte for byte the one the PNG encoder writes for the
-// whole picture (not interlaced): the same colour type, chunks, filters and
-// compression.
+// Reading and writing PNG files in bands of rows, for pictures that are
+// never whole in memory. The bands read are the parts of the image a whole
+// decode gives; the file written is byte for byte the one the PNG encoder
+// writes for the whole picture (not interlaced): the same colour type,
+// chunks, filters and compression.
 #pragma once
 
 #include <cstdint>
@@ -39,5 +40,41 @@ class CPngBandWriter {
   bool Fail(const std::string& error);
 
   std::unique_ptr<State> state_;
+  std::string error_;
+};
+
+class CPngBandReader {
+ public:
+  CPngBandReader();
+  ~CPngBandReader();
+  CPngBandReader(const CPngBandReader&) = delete;
+  CPngBandReader& operator=(const CPngBandReader&) = delete;
+
+  // Reads the header of the file in data, which must outlive the reader.
+  // False with Error() for a file that is not read in bands (interlaced,
+  // fewer than 8 bits per sample) or cannot be read.
+  bool Open(const uint8_t* data, size_t size);
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int RowsLeft() const { return height_ - next_; }
+  // The codec option a whole decode gives the image: not interlaced.
+  uint32_t CodecOption() const { return 0; }
+  // Makes band the next min(maxRows, RowsLeft()) rows (its row 0 from the
+  // top is the first of them), with the depth, palette, transparency,
+  // alpha plane, profile and resolution of the whole decode. The last band
+  // fails unless the data ends with it. After a failure the reader is
+  // spent, and the file is to be read whole.
+  bool ReadBand(CImage& band, int maxRows);
+  const std::string& Error() const { return error_; }
+
+  struct State;
+
+ private:
+  bool Fail(const std::string& error);
+
+  std::unique_ptr<State> state_;
+  int width_ = 0;
+  int height_ = 0;
+  int next_ = 0;
   std::string error_;
 };

@@ -59,6 +59,20 @@ std::vector<uint8_t> WithIhdrSize(std::vector<uint8_t> d, uint32_t w, uint32_t h
   return d;
 }
 
+// Palette (with its alpha), transparency, resolution, profile and codec
+// option.
+::testing::AssertionResult SameAttributes(const CImage& a, const CImage& b) {
+  for (uint32_t i = 0; i < b.GetNumColors(); ++i)
+    if (!(a.GetPalette()[i] == b.GetPalette()[i]))
+      return ::testing::AssertionFailure() << "palette entry " << i << " differs";
+  if (a.GetTransIndex() != b.GetTransIndex() || !(a.GetTransColor() == b.GetTransColor()) ||
+      a.AlphaPaletteIsEnabled() != b.AlphaPaletteIsEnabled() || a.GetXDPI() != b.GetXDPI() ||
+      a.GetYDPI() != b.GetYDPI() || a.GetIccProfile() != b.GetIccProfile() ||
+      a.GetCodecOption(FORMAT_PNG) != b.GetCodecOption(FORMAT_PNG))
+    return ::testing::AssertionFailure() << "attributes differ";
+  return ::testing::AssertionSuccess();
+}
+
 // The codec's decode of a file against libpng's alone: the same outcome and
 // message, and on success the same pixels, alpha, palette and attributes.
 ::testing::AssertionResult SameAsLibpng(const std::vector<uint8_t>& d) {
@@ -78,16 +92,48 @@ std::vector<uint8_t> WithIhdrSize(std::vector<uint8_t> d, uint32_t w, uint32_t h
   for (int y = 0; fast.AlphaIsValid() && y < fast.GetHeight(); ++y)
     if (std::memcmp(fast.AlphaGetPointer(0, y), slow.AlphaGetPointer(0, y), size_t(fast.GetWidth())))
       return ::testing::AssertionFailure() << "alpha row " << y << " differs";
-  for (uint32_t i = 0; i < fast.GetNumColors(); ++i)
-    if (fast.GetPalette()[i].reserved != slow.GetPalette()[i].reserved)
-      return ::testing::AssertionFailure() << "palette alpha " << i << " differs";
-  if (fast.GetTransIndex() != slow.GetTransIndex() ||
-      !(fast.GetTransColor() == slow.GetTransColor()) ||
-      fast.AlphaPaletteIsEnabled() != slow.AlphaPaletteIsEnabled() ||
-      fast.GetXDPI() != slow.GetXDPI() || fast.GetYDPI() != slow.GetYDPI() ||
-      fast.GetIccProfile() != slow.GetIccProfile() ||
-      fast.GetCodecOption(FORMAT_PNG) != slow.GetCodecOption(FORMAT_PNG))
-    return ::testing::AssertionFailure() << "attributes differ";
+  return SameAttributes(fast, slow);
+}
+
+// The file read in bands of the given height: when the band reader takes
+// the file (*read), every band is the rows of the whole decode with its
+// attributes, and the whole decode succeeds; a reader that gives up leaves
+// the file to the whole decode.
+::testing::AssertionResult BandsMatchWhole(const std::vector<uint8_t>& d, int rows,
+                                           bool* read = nullptr) {
+  if (read) *read = false;
+  CPngBandReader reader;
+  if (!reader.Open(d.data(), d.size())) return ::testing::AssertionSuccess();
+  std::vector<CImage> bands;
+  while (reader.RowsLeft() > 0) {
+    bands.emplace_back();
+    if (!reader.ReadBand(bands.back(), rows)) return ::testing::AssertionSuccess();
+  }
+  CImage whole;
+  if (!whole.Decode(d.data(), d.size(), FORMAT_PNG))
+    return ::testing::AssertionFailure() << "only the band reader reads the file";
+  int y = 0;
+  for (const CImage& band : bands) {
+    const int h = whole.GetHeight();
+    if (band.GetWidth() != whole.GetWidth() || band.GetBpp() != whole.GetBpp() ||
+        band.AlphaIsValid() != whole.AlphaIsValid() || band.GetType() != whole.GetType())
+      return ::testing::AssertionFailure() << "band at " << y << ": another kind of image";
+    for (int r = 0; r < band.GetHeight(); ++r) {
+      if (std::memcmp(band.TopRow(r), whole.TopRow(y + r),
+                      (size_t(band.GetWidth()) * size_t(band.GetBpp()) + 7) / 8))
+        return ::testing::AssertionFailure() << "row " << y + r << " differs";
+      if (band.AlphaIsValid() && std::memcmp(band.AlphaGetPointer(0, band.GetHeight() - 1 - r),
+                                             whole.AlphaGetPointer(0, h - 1 - y - r),
+                                             size_t(band.GetWidth())))
+        return ::testing::AssertionFailure() << "alpha row " << y + r << " differs";
+    }
+    ::testing::AssertionResult same = SameAttributes(band, whole);
+    if (!same) return same << " (band at " << y << ")";
+    if (reader.CodecOption() != whole.GetCodecOption(FORMAT_PNG))
+      return ::testing::AssertionFailure() << "the reader's codec option differs";
+    y += band.GetHeight();
+  }
+  if (read) *read = true;
   return ::testing::AssertionSuccess();
 }
 
@@ -183,6 +229,9 @@ TEST(PngDecode, EveryColourTypeAndDepth) {
     ASSERT_TRUE(LoadWithImageMagick(png, ref, 0, "", 16));
     EXPECT_TRUE(MatchesRef(img, ref, true));
     EXPECT_TRUE(SameAsLibpng(ReadAll(png)));
+    bool read = false;
+    EXPECT_TRUE(BandsMatchWhole(ReadAll(png), 7, &read));
+    EXPECT_EQ(read, !c.interlaced && c.bitDepth >= 8);
   }
 }
 
@@ -259,7 +308,10 @@ TEST(PngDecode, TransparencyChunks) {
   EXPECT_TRUE(r.GetTransColor() == (RGBQuad{255, 255, 255, 0}));
   ASSERT_TRUE(LoadWithImageMagick(rgbT, ref));
   EXPECT_TRUE(MatchesRef(r, ref, false));
-  for (const std::string& f : {palA, palT, greyT, rgbT}) EXPECT_TRUE(SameAsLibpng(ReadAll(f))) << f;
+  for (const std::string& f : {palA, palT, greyT, rgbT}) {
+    EXPECT_TRUE(SameAsLibpng(ReadAll(f))) << f;
+    EXPECT_TRUE(BandsMatchWhole(ReadAll(f), 6)) << f;
+  }
 }
 
 TEST(PngDecode, ResolutionAndProfile) {
@@ -275,6 +327,9 @@ TEST(PngDecode, ResolutionAndProfile) {
   EXPECT_EQ(img.GetXDPI(), 300);
   EXPECT_EQ(img.GetYDPI(), 72);
   EXPECT_EQ(img.GetIccProfile(), icc);
+  bool read = false;
+  EXPECT_TRUE(BandsMatchWhole(ReadAll(png), 3, &read));
+  EXPECT_TRUE(read);
 }
 
 // Our files, read back by us and by ImageMagick.
@@ -487,6 +542,23 @@ TEST(PngHostile, TruncatedLyingAndGarbage) {
     EXPECT_FALSE(t.Decode(file.data(), cut, FORMAT_PNG)) << cut;
     EXPECT_FALSE(t.GetLastError().empty());
     EXPECT_TRUE(SameAsLibpng(std::vector<uint8_t>(file.begin(), file.begin() + long(cut))));
+    EXPECT_TRUE(BandsMatchWhole(std::vector<uint8_t>(file.begin(), file.begin() + long(cut)), 16));
+  }
+  {
+    // The end of the image data: a wrong checksum, data after the stream,
+    // a damaged IDAT chunk after it.
+    const size_t idat = 8 + 25 + 21;  // after IHDR and pHYs
+    ASSERT_EQ(std::memcmp(file.data() + idat + 4, "IDAT", 4), 0);
+    const size_t end = idat + 8 + byte_order::GetBe32(file.data() + idat);
+    std::vector<uint8_t> adler = file, junk = file, more = file;
+    adler[end - 1] ^= 0x40;
+    FixCrcs(adler);
+    junk.insert(junk.begin() + long(end), 0x55);
+    byte_order::SetBe32(junk.data() + idat, byte_order::GetBe32(junk.data() + idat) + 1);
+    FixCrcs(junk);
+    const uint8_t extra[] = {0, 0, 0, 1, 'I', 'D', 'A', 'T', 0x55, 1, 2, 3, 4};
+    more.insert(more.begin() + long(end + 4), extra, extra + sizeof extra);
+    for (const auto* d : {&adler, &junk, &more}) EXPECT_TRUE(BandsMatchWhole(*d, 64));
   }
   {
     // Only IEND missing: every pixel is there.
@@ -522,6 +594,7 @@ TEST(PngHostile, TruncatedLyingAndGarbage) {
       CImage u;
       u.Decode(d.data(), d.size(), FORMAT_PNG);  // either outcome, no crash
       EXPECT_TRUE(SameAsLibpng(d)) << round;
+      EXPECT_TRUE(BandsMatchWhole(d, 16)) << round;
     }
   }
 }
