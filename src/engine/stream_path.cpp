@@ -32,17 +32,43 @@ bool Pump(Reader& reader, CImage& band, Writer& writer, std::vector<uint8_t>& by
   return writer.Finish();
 }
 
-// The picture of reader written with format: as PNG, or as JPEG with the
-// format's options when it is in colour (other pictures are written whole:
-// the JPEG writer turns them into colour first).
+// The JPEG writer fed with the format's options and in colour: the JPEG
+// output writes a palette or grey picture in colour, and so each band of
+// one.
+class JpegBands {
+ public:
+  explicit JpegBands(const CFormatJPEG& jpeg) : jpeg_(jpeg) {}
+  bool Begin(CImage& first, int height, std::vector<uint8_t>& out) {
+    CImage* colour = InColour(first);
+    if (colour == nullptr) return false;
+    jpeg_.LendSettings(*colour);
+    return writer_.Begin(*colour, height, out);
+  }
+  bool AddBand(CImage& band) {
+    CImage* colour = InColour(band);
+    return colour != nullptr && writer_.AddBand(*colour);
+  }
+  bool Finish() { return writer_.Finish(); }
+
+ private:
+  CImage* InColour(CImage& band) {
+    if (band.GetBpp() == 24) return &band;
+    if (!colour_.Copy(band, true, true, true) || !colour_.IncreaseBpp(24)) return nullptr;
+    return &colour_;
+  }
+
+  const CFormatJPEG& jpeg_;
+  CJpegBandWriter writer_;
+  CImage colour_;
+};
+
+// The picture of reader written with format (PNG or JPEG).
 template <class Reader>
 bool Stream(Reader& reader, COutputFormat& format, std::vector<uint8_t>& bytes) {
   CImage band;
   if (!reader.ReadBand(band, kBandRows)) return false;
   if (const CFormatJPEG* jpeg = dynamic_cast<const CFormatJPEG*>(&format)) {
-    if (band.GetBpp() != 24) return false;
-    jpeg->LendSettings(band);
-    CJpegBandWriter writer;
+    JpegBands writer(*jpeg);
     return Pump(reader, band, writer, bytes);
   }
   CPngBandWriter writer;

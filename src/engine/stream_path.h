@@ -7,9 +7,8 @@
 // no watermark, no filter, no dialog) and the source and output are a pair
 // written in bands: a JPEG source or a PNG source that is not interlaced and
 // has 8 or 16 bits per sample (by the content), and a PNG output that is not
-// interlaced, or a colour picture of such a source and a JPEG output.
-// Everything else goes the whole-picture way. Either way the output bytes
-// are the same.
+// interlaced or a JPEG output. Everything else goes the whole-picture way.
+// Either way the output bytes are the same.
 #pragma once
 
 #include <cstddef>

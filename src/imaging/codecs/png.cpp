@@ -407,16 +407,15 @@ inline uint8_t Sample(const uint8_t* row, size_t i) {
   return row[i];
 }
 
-// Unfiltered rows into the image from its row firstRow on, in the layout
-// PlanPixels and FinishPixels give (palette or grey indices, BGR, alpha
-// plane, which the image must have for colour types with alpha).
+// Unfiltered rows into every row of the image, in the layout PlanPixels and
+// FinishPixels give (palette or grey indices, BGR, alpha plane, which the
+// image must have for colour types with alpha).
 template <bool Wide>
-void StoreRows(int colorType, CImage& image, int firstRow, int count, const uint8_t* rows,
-               size_t stride) {
+void StoreRows(int colorType, CImage& image, const uint8_t* rows, size_t stride) {
   const int w = image.GetWidth(), h = image.GetHeight();
   const bool alpha = colorType == PNG_COLOR_TYPE_GRAY_ALPHA || colorType == PNG_COLOR_TYPE_RGB_ALPHA;
-  for (int y = firstRow; y < firstRow + count; ++y) {
-    const uint8_t* src = rows + size_t(y - firstRow) * (stride + 1) + 1;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = rows + size_t(y) * (stride + 1) + 1;
     uint8_t* dst = image.TopRow(y);
     uint8_t* a = alpha ? image.AlphaGetPointer(0, h - 1 - y) : nullptr;
     switch (colorType) {
@@ -453,14 +452,13 @@ void StoreRows(int colorType, CImage& image, int firstRow, int count, const uint
   }
 }
 
-void StoreRows(const ReadJob& job, CImage& image, int firstRow, int count, const uint8_t* rows,
-               size_t stride) {
+void StoreRows(const ReadJob& job, CImage& image, const uint8_t* rows, size_t stride) {
   if (job.colorType == PNG_COLOR_TYPE_GRAY_ALPHA || job.colorType == PNG_COLOR_TYPE_RGB_ALPHA)
     image.AlphaCreate();
   if (job.bitDepth == 16)
-    StoreRows<true>(job.colorType, image, firstRow, count, rows, stride);
+    StoreRows<true>(job.colorType, image, rows, stride);
   else
-    StoreRows<false>(job.colorType, image, firstRow, count, rows, stride);
+    StoreRows<false>(job.colorType, image, rows, stride);
 }
 
 // The depth of the image a file FastPathApplies to gives, and the bytes per
@@ -499,7 +497,7 @@ bool DecodeFast(ReadJob& job, bool* failed) {
     *failed = true;
     return false;
   }
-  StoreRows(job, *job.image, 0, int(job.height), raw.data(), stride);
+  StoreRows(job, *job.image, raw.data(), stride);
   return true;
 }
 
@@ -1393,7 +1391,7 @@ bool CPngBandReader::ReadBand(CImage& band, int maxRows) {
     if (!st.Inflate(st.rows.data(), bytes)) return Fail("the image data is damaged");
     if (!Unfilter(st.rows.data(), st.stride, size_t(rows), st.bpp, next_ ? st.prev.data() : nullptr))
       return Fail("the image data is damaged");
-    StoreRows(st.job, band, 0, rows, st.rows.data(), st.stride);
+    StoreRows(st.job, band, st.rows.data(), st.stride);
     const uint8_t* last = st.rows.data() + bytes - st.stride;
     st.prev.assign(last, last + st.stride);
   } catch (const std::bad_alloc&) {
