@@ -1209,9 +1209,9 @@ CPngBandWriter::CPngBandWriter() = default;
 CPngBandWriter::~CPngBandWriter() = default;
 
 bool CPngBandWriter::Fail(const std::string& error) {
+  error_ = error;  // before the state, which error may belong to, goes
   if (state_) state_->job.out->resize(state_->start);
   state_.reset();
-  error_ = error;
   return false;
 }
 
@@ -1338,8 +1338,8 @@ CPngBandReader::CPngBandReader() = default;
 CPngBandReader::~CPngBandReader() = default;
 
 bool CPngBandReader::Fail(const std::string& error) {
+  error_ = error;  // before the state, which error may belong to, goes
   state_.reset();
-  error_ = error;
   return false;
 }
 

@@ -571,6 +571,7 @@ TEST(PngHostile, TruncatedLyingAndGarbage) {
     CImage t;
     EXPECT_FALSE(t.Decode(huge.data(), huge.size()));
     EXPECT_NE(t.GetLastError().find("limit"), std::string::npos) << t.GetLastError();
+    EXPECT_TRUE(BandsMatchWhole(huge, 16));
     // Within the limit but the data runs out: a clean failure.
     std::vector<uint8_t> big = WithIhdrSize(file, 4000, 4000);
     EXPECT_FALSE(t.Decode(big.data(), big.size()));
