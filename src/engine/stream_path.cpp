@@ -3,7 +3,7 @@
 // Memory of one streamed file: the source file, one band of decoded rows,
 // the reader's buffers (for a JPEG libjpeg's, with the whole coefficient
 // buffer of a progressive source; for a PNG a band of inflated rows and
-// zlib's state), the writer's (for a JPEG libjpeg's, with a whole
+// the inflate state), the writer's (for a JPEG libjpeg's, with a whole
 // coefficient buffer for an output with optimised Huffman tables or
 // progressive; for a PNG a group of filtered rows and zlib's state), and
 // the encoded output as it grows.

@@ -453,8 +453,7 @@ bool RewritePng(std::vector<uint8_t>& file, const PropertyItemList* items, int c
   // when it does.
   file.insert(file.begin() + long(at[insertAt]), bytes.begin(), bytes.end());
   for (size_t i = insertAt; i < at.size(); ++i) at[i] += bytes.size();
-  const size_t end = at.back() + 12;  // IEND has no data
-  file.resize(end);
+  file.resize(at.back() + 12 + chunks.back().data.size());  // up to the end of IEND
   for (size_t i = chunks.size(); i-- > 0;)
     if (dropped[i]) {
       const size_t size = 12 + byte_order::GetBe32(file.data() + at[i]);

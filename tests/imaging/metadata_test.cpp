@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <thread>
 
+#include "imaging/byte_order.h"
 #include "imaging/codecs/codec.h"
 #include "imaging/metadata_ext.h"
 #include "output_helpers.h"
@@ -295,6 +297,20 @@ TEST(MetadataWrite, PngGetsExifBlockAndTextChunks) {
   EXPECT_EQ(authors, 1);
   EXPECT_EQ(exif, 1);
   EXPECT_EQ(Tags(out, "-PNG:Author -EXIF:Artist -Make"), "Bob\tBob\tCanon");
+
+  // An IEND that carries data, bytes after it and a wrong CRC: IEND is kept
+  // whole, the bytes after it go, the CRC is made right.
+  std::vector<uint8_t> odd(before.begin(), before.end() - 12);
+  const uint8_t iend[] = {0, 0, 0, 3, 'I', 'E', 'N', 'D', 1, 2, 3, 0, 0, 0, 0, 'x', 'y'};
+  odd.insert(odd.end(), iend, iend + sizeof iend);
+  std::string why;
+  ASSERT_TRUE(AddMetadata(odd, nullptr, 0, o, &why)) << why;
+  ASSERT_TRUE(ParsePngChunks(odd, chunks));
+  EXPECT_EQ(chunks.back().data, (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(std::string(odd.end() - 11, odd.end() - 7), "IEND");  // "xy" gone
+  EXPECT_EQ(byte_order::GetBe32(&odd[odd.size() - 4]),
+            uint32_t(crc32(0, odd.data() + odd.size() - 11, 7)));
+  EXPECT_EQ(PngImageData(odd), PngImageData(before));
 }
 
 TEST(MetadataWrite, NothingToWriteLeavesTheFileAsItIs) {
