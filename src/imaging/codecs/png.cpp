@@ -39,6 +39,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -1012,7 +1013,12 @@ bool BeginDirect(WriteJob& job, int height, DirectState& st, std::string& error)
   st.rowBytes = (size_t(st.width) * size_t(channels) * size_t(job.bitDepth) + 7) / 8;
   st.adaptive = job.colorType != PNG_COLOR_TYPE_PALETTE && job.bitDepth == 8;
   st.bpp = size_t(channels);
-  st.group.resize((st.rowBytes + 1) * size_t(std::min(height, kGroupRows)));
+  const size_t groupBytes = (st.rowBytes + 1) * size_t(std::min(height, kGroupRows));
+  if (groupBytes > UINT32_MAX) {  // more than zlib takes in one call
+    error = "the picture is too wide to be packed";
+    return false;
+  }
+  st.group.resize(groupBytes);
   st.groupRows = 0;
   st.cur.resize(st.rowBytes);
   st.prev.assign(st.rowBytes, 0);
@@ -1387,6 +1393,7 @@ bool CPngBandReader::ReadBand(CImage& band, int maxRows) {
       band.SetNumFrames(1);
     }
     const size_t bytes = size_t(rows) * (st.stride + 1);
+    if (bytes > UINT32_MAX) return Fail("this file is read whole");  // more than inflate takes
     st.rows.resize(bytes);
     if (!st.Inflate(st.rows.data(), bytes)) return Fail("the image data is damaged");
     if (!Unfilter(st.rows.data(), st.stride, size_t(rows), st.bpp, next_ ? st.prev.data() : nullptr))
