@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 // folder name for seeds.
 const std::map<std::string, int>& Targets() {
   static const std::map<std::string, int> targets = {
-      {"bmp", FORMAT_BMP}, {"gif", FORMAT_GIF}, {"png", FORMAT_PNG},  {"ico", FORMAT_ICO},
+      {"bmp", FORMAT_BMP}, {"gif", FORMAT_GIF}, {"png", FORMAT_PNG}, {"ico", FORMAT_ICO},
       {"tga", FORMAT_TGA}, {"pcx", FORMAT_PCX}, {"wbmp", FORMAT_WBMP}, {"pnm", FORMAT_PNM},
-      {"ras", FORMAT_RAS}, {"pgx", FORMAT_PGX}, {"emf", FORMAT_WMF},  {"wmf", FORMAT_WMF},
+      {"ras", FORMAT_RAS}, {"pgx", FORMAT_PGX}, {"emf", FORMAT_WMF}, {"wmf", FORMAT_WMF},
       {"jbg", FORMAT_JBG}, {"jp2", FORMAT_JP2}};
   return targets;
 }
